@@ -1,0 +1,32 @@
+#include "platform/MemoryStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace velm {
+
+size_t TMemoryStream::Read(void* buffer, size_t count) {
+  if (fPosition >= fData.size()) return 0;
+  size_t n = std::min(count, fData.size() - fPosition);
+  std::memcpy(buffer, fData.data() + fPosition, n);
+  fPosition += n;
+  return n;
+}
+
+void TMemoryStream::Write(const void* buffer, size_t count) {
+  if (count == 0) return;
+  if (fPosition + count > fData.size()) fData.resize(fPosition + count);
+  std::memcpy(fData.data() + fPosition, buffer, count);
+  fPosition += count;
+}
+
+size_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+  int64_t base = origin == TSeekOrigin::Beginning ? 0
+                 : origin == TSeekOrigin::Current ? static_cast<int64_t>(fPosition)
+                                                   : static_cast<int64_t>(fData.size());
+  int64_t pos = base + offset;
+  fPosition = pos < 0 ? 0 : static_cast<size_t>(pos);
+  return fPosition;
+}
+
+}  // namespace velm

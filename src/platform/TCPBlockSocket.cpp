@@ -310,14 +310,18 @@ std::string TTCPBlockSocket::RecvString(int timeoutMs) {
   fLastError = 0;
   int64_t deadline = DeadlineAfter(timeoutMs);
   size_t scanned = 0;  // bytes after fBufferPos already known to hold no line end
+  // Room for the longest allowed line and its CR LF; beyond that no line end needs to be seen.
+  const size_t window = MaxLineLength > 0 ? MaxLineLength + 2 : SIZE_MAX;
   for (;;) {
     const char* base = fBuffer.data() + fBufferPos;
     size_t avail = fBuffer.size() - fBufferPos;
-    for (size_t i = scanned; i < avail; ++i) {
+    size_t limit = std::min(avail, window);
+    size_t lineLength = SIZE_MAX, used = 0;
+    for (size_t i = scanned; i < limit && lineLength == SIZE_MAX; ++i) {
       char c = base[i];
       if (ConvertLineEnd && (c == '\n' || c == '\r')) {
-        std::string line(base, i);
-        size_t used = i + 1;
+        lineLength = i;
+        used = i + 1;
         if (c == '\r') {
           if (used < avail) {
             if (base[used] == '\n') ++used;
@@ -325,22 +329,27 @@ std::string TTCPBlockSocket::RecvString(int timeoutMs) {
             fSkipLeadingLF = true;
           }
         }
-        fBufferPos += used;
-        CompactBuffer();
-        return line;
-      }
-      if (!ConvertLineEnd && c == '\n' && i > 0 && base[i - 1] == '\r') {
-        std::string line(base, i - 1);
-        fBufferPos += i + 1;
-        CompactBuffer();
-        return line;
+      } else if (!ConvertLineEnd && c == '\n' && i > 0 && base[i - 1] == '\r') {
+        lineLength = i - 1;
+        used = i + 1;
       }
     }
-    scanned = avail;
-    if (MaxLineLength > 0 && avail > MaxLineLength) {
+    if (lineLength != SIZE_MAX) {
+      if (MaxLineLength > 0 && lineLength > MaxLineLength) {
+        fSkipLeadingLF = false;
+        fLastError = kSockErrNoBuffers;
+        return {};
+      }
+      std::string line(base, lineLength);
+      fBufferPos += used;
+      CompactBuffer();
+      return line;
+    }
+    if (limit >= window) {
       fLastError = kSockErrNoBuffers;
       return {};
     }
+    scanned = limit;
     if (!FillBuffer(deadline)) return {};
     // A skipped LF shifts the unread part by one.
     size_t nowAvail = fBuffer.size() - fBufferPos;

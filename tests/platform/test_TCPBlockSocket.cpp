@@ -167,11 +167,20 @@ TEST(TCPBlockSocket, LineLongerThanTheLimitFailsAtOnce) {
   TSocketPair p;
   p.client.ConvertLineEnd = true;
   p.client.MaxLineLength = 100;
-  p.server.SendString("short\r\n" + std::string(101, 'x'));
+  // One line over the limit arrives whole with its line end; a second never ends at all.
+  p.server.SendString("short\r\n" + std::string(101, 'x') + "\r\nnext\r\n" + std::string(500, 'z'));
   EXPECT_EQ(p.client.RecvString(1000), "short");
   auto start = steady_clock::now();
   EXPECT_EQ(p.client.RecvString(5000), "");
   EXPECT_EQ(p.client.LastError(), kSockErrNoBuffers);
+  EXPECT_LT(ElapsedMs(start), 2000);
+  TSocketPair r;
+  r.client.ConvertLineEnd = true;
+  r.client.MaxLineLength = 100;
+  r.server.SendString(std::string(500, 'z'));
+  start = steady_clock::now();
+  EXPECT_EQ(r.client.RecvString(5000), "");
+  EXPECT_EQ(r.client.LastError(), kSockErrNoBuffers);
   EXPECT_LT(ElapsedMs(start), 2000);
 
   // A line of exactly the limit still passes.

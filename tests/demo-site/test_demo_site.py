@@ -79,7 +79,7 @@ class Site:
         return dict(ENTRY.match(line).groups() for line in lines[1:] if line)
 
     def log_lines(self):
-        with open(os.path.join(self.root, "requests.log"), encoding="utf-8") as f:
+        with open(os.path.join(self.root, "requests.log"), encoding="latin-1") as f:
             return [line.rstrip("\n").split("\t") for line in f]
 
 
@@ -261,6 +261,10 @@ class SharedSiteTest(unittest.TestCase):
             with self.subTest(nick=query):
                 page = self.site.get("user_info.php?nick=" + query).decode("cp1251")
                 self.assertIn('<b id="nick">%s</b>' % shown, page)
+        # The client opens the address with the name as typed: raw Windows-1251 bytes.
+        answer, _ = raw_exchange(self.site.port, b"GET /user_info.php?nick=\xd1\xf2 HTTP/1.1\r\n"
+                                 b"Host: 127.0.0.1\r\n\r\n")
+        self.assertIn('<b id="nick">Ст</b>'.encode("cp1251"), answer)
 
     def test_game_page_spreads_sixty_pictures_over_the_listening_hosts(self):
         page = self.site.get("main.php", headers={"Host": "127.0.0.1:%d" % self.site.port})
@@ -297,6 +301,12 @@ class SharedSiteTest(unittest.TestCase):
                                       reads=2)
         self.assertTrue(closed)
         self.assertIn(b"Connection: close", answer)
+        # "close" wins over "keep-alive" when a request carries both.
+        answer, closed = raw_exchange(
+            self.site.port, b"GET /info/build.html HTTP/1.1\r\nConnection: keep-alive\r\n"
+            b"Connection: close\r\n\r\n", reads=2)
+        self.assertTrue(closed)
+        self.assertEqual(answer.count(b"HTTP/1.1 200 OK"), 1)
 
 
 class WritingSiteTest(unittest.TestCase):
@@ -420,6 +430,10 @@ class WritingSiteTest(unittest.TestCase):
         self.control("fail?path=pub/filelist.php&status=drop")
         answer, closed = raw_exchange(site.port, b"GET /pub/filelist.php HTTP/1.1\r\n\r\n")
         self.assertEqual((answer, closed), (b"", True))
+        self.control("delay?ms=300&path=images/map/")
+        started = time.monotonic()
+        site.get("images/map/Tile04.gif")
+        self.assertGreaterEqual(time.monotonic() - started, 0.3)
         self.control("clear")
         self.assertTrue(site.get(name).startswith(b"GIF89a"))
         self.assertTrue(site.file_list("game").startswith("#build"))

@@ -96,8 +96,9 @@ class DemoSite:
         self.chat = []
         self.stats = []
         self.connections = itertools.count(1)
+        # Latin-1 writes the request target's bytes exactly as they came.
         self.request_log = open(os.path.join(content.root, "requests.log"), "a",
-                                encoding="utf-8")
+                                encoding="latin-1", errors="replace")
         self.stats_log = open(os.path.join(content.root, "clientstats.log"), "a",
                               encoding="utf-8")
 
@@ -187,15 +188,21 @@ class Handler(BaseHTTPRequestHandler):
         for key, value in headers:
             self.send_header(key, value)
         self.send_header("Content-Length", str(len(body)))
+        # Any "close" among the Connection headers wins: the client's proxy may forward the
+        # browser's Connection line next to its own.
+        if any("close" in value.lower() for value in self.headers.get_all("Connection", [])):
+            self.close_connection = True
         if self.close_connection:
             self.send_header("Connection", "close")
         elif self.request_version == "HTTP/1.0":
             self.send_header("Connection", "keep-alive")
-        self.end_headers()
-        if self.command != "HEAD" and status not in (204, 304):
-            self.wfile.write(body)
+        sends_body = self.command != "HEAD" and status not in (204, 304)
+        # Logged before anything is sent, so whoever has the answer finds the line.
         if log:
-            self.log_answer(status, len(body), encoding)
+            self.log_answer(status, len(body) if sends_body else 0, encoding)
+        self.end_headers()
+        if sends_body:
+            self.wfile.write(body)
 
     def log_answer(self, status, length, encoding):
         local = "%s:%d" % self.connection.getsockname()[:2]
@@ -366,7 +373,7 @@ class Handler(BaseHTTPRequestHandler):
                     answer = [{"who": w, "text": t} for w, t in site.chat]
             elif command == "log":
                 with site.lock, open(site.request_log.name, "rb") as f:
-                    self.respond(200, f.read(), "text/plain; charset=utf-8", log=False)
+                    self.respond(200, f.read(), "text/plain", log=False)
                 return
             else:
                 self.respond_error(404, log=False)

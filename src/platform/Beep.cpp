@@ -25,8 +25,10 @@ void Beep(int frequency, int milliseconds) {
     std::lock_guard<std::mutex> lock(gBeepMutex);
     handler = gHandler;
   }
-  if (handler) handler(frequency, milliseconds);
-  else TerminalBell(frequency, milliseconds);
+  if (handler)
+    handler(frequency, milliseconds);
+  else
+    TerminalBell(frequency, milliseconds);
 }
 
 TBeepHandler SetBeepHandler(TBeepHandler handler) {

@@ -1,10 +1,10 @@
 #include "platform/DateTime.h"
 
+#include <sys/time.h>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <ctime>
-#include <sys/time.h>
 
 namespace velm {
 namespace {
@@ -34,7 +34,9 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
   year = static_cast<int>(y + (month <= 2));
 }
 
-bool IsLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeap(int y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 // Whole milliseconds of the time of day, rounded as the date library does.
 int64_t TimeMs(TDateTime value) {
@@ -73,7 +75,8 @@ TDateTime EncodeDate(int year, int month, int day) {
 
 TDateTime EncodeTime(int hour, int min, int sec, int msec) {
   TDateTime r;
-  if (!TryEncodeTime(hour, min, sec, msec, r)) throw EConvertError("Invalid argument to time encode");
+  if (!TryEncodeTime(hour, min, sec, msec, r))
+    throw EConvertError("Invalid argument to time encode");
   return r;
 }
 

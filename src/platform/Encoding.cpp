@@ -44,10 +44,14 @@ struct TCodePage {
     for (int b = 0; b < 256; ++b) {
       char16_t u = toUnicode[b];
       char16_t l = u;
-      if (u >= u'A' && u <= u'Z') l = u + 32;
-      else if (u >= 0x0410 && u <= 0x042F) l = u + 0x20;
-      else if (u >= 0x0400 && u <= 0x040F) l = u + 0x50;
-      else if (u == 0x0490) l = 0x0491;
+      if (u >= u'A' && u <= u'Z')
+        l = u + 32;
+      else if (u >= 0x0410 && u <= 0x042F)
+        l = u + 0x20;
+      else if (u >= 0x0400 && u <= 0x040F)
+        l = u + 0x50;
+      else if (u == 0x0490)
+        l = 0x0491;
       if (l == u) continue;
       auto it = fromUnicode.find(l);
       if (it == fromUnicode.end()) continue;
@@ -166,8 +170,12 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   return out;
 }
 
-char LowerChar(char c) { return static_cast<char>(CodePage().lower[static_cast<unsigned char>(c)]); }
-char UpperChar(char c) { return static_cast<char>(CodePage().upper[static_cast<unsigned char>(c)]); }
+char LowerChar(char c) {
+  return static_cast<char>(CodePage().lower[static_cast<unsigned char>(c)]);
+}
+char UpperChar(char c) {
+  return static_cast<char>(CodePage().upper[static_cast<unsigned char>(c)]);
+}
 
 std::string LowerCase(std::string_view text) {
   const auto& t = CodePage().lower;

@@ -16,7 +16,9 @@ std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
 
 // A UTF-8 source literal as client text: Ansi("Загрузка").
-inline std::string Ansi(std::string_view utf8) { return Utf8ToCp1251(utf8); }
+inline std::string Ansi(std::string_view utf8) {
+  return Utf8ToCp1251(utf8);
+}
 
 // Letter case of Windows-1251 text, Latin and Cyrillic letters alike.
 char LowerChar(char c);

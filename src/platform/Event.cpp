@@ -56,7 +56,8 @@ bool TEvent::TakeLocked() {
 
 TWaitResult TEvent::WaitFor(int timeoutMs) {
   std::unique_lock<std::mutex> lock(gEventMutex);
-  if (!WaitUntil(lock, timeoutMs, [&] { return fState || fDestroyed; })) return TWaitResult::Timeout;
+  if (!WaitUntil(lock, timeoutMs, [&] { return fState || fDestroyed; }))
+    return TWaitResult::Timeout;
   if (fDestroyed && !fState) return TWaitResult::Abandoned;
   TakeLocked();
   return TWaitResult::Signaled;

@@ -23,7 +23,7 @@ void TMemoryStream::Write(const void* buffer, size_t count) {
 size_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
   int64_t base = origin == TSeekOrigin::Beginning ? 0
                  : origin == TSeekOrigin::Current ? static_cast<int64_t>(fPosition)
-                                                   : static_cast<int64_t>(fData.size());
+                                                  : static_cast<int64_t>(fData.size());
   int64_t pos = base + offset;
   fPosition = pos < 0 ? 0 : static_cast<size_t>(pos);
   return fPosition;

@@ -15,14 +15,20 @@ enum class TSeekOrigin { Beginning, Current, End };
 class TMemoryStream {
  public:
   TMemoryStream() = default;
-  explicit TMemoryStream(std::string_view bytes) { Write(bytes.data(), bytes.size()); fPosition = 0; }
+  explicit TMemoryStream(std::string_view bytes) {
+    Write(bytes.data(), bytes.size());
+    fPosition = 0;
+  }
 
   size_t Size() const { return fData.size(); }
   size_t Position() const { return fPosition; }
   void SetPosition(size_t pos) { fPosition = pos; }
   // Grows with zero bytes or cuts; the position stays where it was (it may lie past the end).
   void SetSize(size_t size) { fData.resize(size); }
-  void Clear() { fData.clear(); fPosition = 0; }
+  void Clear() {
+    fData.clear();
+    fPosition = 0;
+  }
 
   // Reads up to count bytes from the position; returns how many were read.
   size_t Read(void* buffer, size_t count);

@@ -30,7 +30,9 @@ std::string ExePath() {
   return path;
 }
 
-std::string ExeDir() { return ExtractFilePath(ExePath()); }
+std::string ExeDir() {
+  return ExtractFilePath(ExePath());
+}
 
 void OverrideExePathForTesting(const std::string& path) {
   std::lock_guard<std::mutex> lock(gPathMutex);

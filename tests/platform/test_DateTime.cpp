@@ -6,9 +6,12 @@
 using namespace velm;
 
 TEST(DateTime, EncodeDecodeKnownDays) {
-  struct Case { int y, m, d; double serial; } cases[] = {
-      {1899, 12, 30, 0}, {1900, 1, 1, 2}, {1970, 1, 1, 25569}, {2001, 1, 1, 36892},
-      {100, 1, 1, -657434}, {2024, 2, 29, 45351},
+  struct Case {
+    int y, m, d;
+    double serial;
+  } cases[] = {
+      {1899, 12, 30, 0},   {1900, 1, 1, 2},      {1970, 1, 1, 25569},
+      {2001, 1, 1, 36892}, {100, 1, 1, -657434}, {2024, 2, 29, 45351},
   };
   for (const auto& c : cases) {
     EXPECT_DOUBLE_EQ(EncodeDate(c.y, c.m, c.d), c.serial) << c.y;
@@ -28,7 +31,7 @@ TEST(DateTime, TimeOfDayAndWeekday) {
   int h, mi, s, ms;
   DecodeTime(v, h, mi, s, ms);
   EXPECT_EQ(h * 10000 + mi * 100 + s, 132030);
-  EXPECT_EQ(DayOfWeek(v), 7);  // Saturday
+  EXPECT_EQ(DayOfWeek(v), 7);                        // Saturday
   EXPECT_EQ(DayOfWeek(EncodeDate(1994, 11, 6)), 1);  // Sunday
   // Before 30 December 1899 the time of day still counts forward from the day's start.
   TDateTime early = EncodeDateTime(1899, 12, 29, 6, 0, 0);
@@ -48,8 +51,10 @@ TEST(DateTime, UnixConversionFollowsTheZone) {
 }
 
 TEST(DateTime, TimeZoneBias) {
-  struct Case { const char* tz; int bias; } cases[] = {
-      {"<+03>-3", -180}, {"UTC0", 0}, {"<-0330>3:30", 210}, {"<-05>5", 300}};
+  struct Case {
+    const char* tz;
+    int bias;
+  } cases[] = {{"<+03>-3", -180}, {"UTC0", 0}, {"<-0330>3:30", 210}, {"<-05>5", 300}};
   for (const auto& c : cases) {
     test::TScopedTimeZone tz(c.tz);
     int bias = 12345;

@@ -7,7 +7,7 @@ using namespace velm;
 TEST(Encoding, CyrillicRoundTrips) {
   const std::string utf8 = "Велмара: Ёлка, ёж, Ґ, «цитата» — №5";
   std::string cp = Utf8ToCp1251(utf8);
-  EXPECT_EQ(cp.size(), 35u);  // one byte per character
+  EXPECT_EQ(cp.size(), 35u);                           // one byte per character
   EXPECT_EQ(static_cast<unsigned char>(cp[0]), 0xC2);  // В
   EXPECT_EQ(Cp1251ToUtf8(cp), utf8);
   EXPECT_EQ(Utf16ToCp1251(Cp1251ToUtf16(cp)), cp);

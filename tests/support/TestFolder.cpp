@@ -44,8 +44,10 @@ TScopedTimeZone::TScopedTimeZone(const char* tz) {
 }
 
 TScopedTimeZone::~TScopedTimeZone() {
-  if (fHad) setenv("TZ", fOld.c_str(), 1);
-  else unsetenv("TZ");
+  if (fHad)
+    setenv("TZ", fOld.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 
@@ -62,6 +64,8 @@ void WriteWholeFile(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
-bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
 
 }  // namespace velm::test

@@ -189,7 +189,10 @@ class SharedSiteTest(unittest.TestCase):
              {shield: game[shield]}),
             ("info", "?mask=info/img/header.gif", {"info/img/Header.gif": info[
                 "info/img/Header.gif"]}),
-            ("info", "?mask=info/client/readme.txt", {}),  # the client's files are not info's
+            # The portal's query covers its whole folder, the client's files included.
+            ("info", "?mask=info/client/readme.txt",
+             {"info/client/readme.txt": self.site.entries("client")["info/client/readme.txt"]}),
+            ("info", "?mask=info/*/news?.png", {n: info[n] for n in info if "news" in n}),
             ("game", "?name=images/none.gif", {}),
             ("game", "?name=info/images/logo.gif", {}),
         ]

@@ -41,11 +41,13 @@ class Package:
         self.excluded = excluded  # sub-folders that belong to another package
         self.first_build = first_build
 
-    def owns(self, name):
+    def owns(self, name, whole_folder=False):
+        """True for a file of the package; `whole_folder` takes in the excluded sub-folders
+        too, as the one-file query searches the whole folder."""
         lower = name.lower()
-        if not lower.startswith(self.folder + "/") or lower == self.build_page:
+        if not lower.startswith(self.folder + "/") or lower.endswith("/build.html"):
             return False
-        return not any(lower.startswith(folder + "/") for folder in self.excluded)
+        return whole_folder or not any(lower.startswith(f + "/") for f in self.excluded)
 
 
 PACKAGES = [
@@ -205,7 +207,7 @@ class SiteContent:
         except (OSError, ValueError):
             return 0
 
-    def files_of(self, package):
+    def files_of(self, package, whole_folder=False):
         """(name, mtime) of every file of the package, sorted by name."""
         found = []
         base = self.local_path(package.folder)
@@ -216,7 +218,7 @@ class SiteContent:
                     continue
                 path = os.path.join(folder, file_name)
                 name = os.path.relpath(path, self.site).replace(os.sep, "/")
-                if package.owns(name):
+                if package.owns(name, whole_folder):
                     found.append((name, int(os.stat(path).st_mtime)))
         found.sort()
         return found
@@ -227,10 +229,13 @@ class SiteContent:
         The first line, which the client never reads as an entry, names the build and the date
         of the newest file. With a pattern (the one-file query) only the entries whose names
         match it follow; letter case is ignored, as the client asks in lower case, and "*" and
-        "?" work as wildcards.
+        "?" work as wildcards. The query searches the package's whole folder: the client asks
+        the portal's query for files below info/client/ as well.
         """
         with self.lock:
             entries = self.files_of(package)
+            if pattern is not None:
+                entries = self.files_of(package, whole_folder=True)
             build = self.build_of(package)
         newest = max((mtime for _, mtime in entries), default=0)
         lines = ["#build %d\t%s" % (build, list_date(newest))]

@@ -25,7 +25,8 @@ std::string TrimBuildText(const std::string& s) {
 }
 
 bool EndsWithNoCase(const std::string& s, std::string_view tail) {
-  return s.size() >= tail.size() && SameText(std::string_view(s).substr(s.size() - tail.size()), tail);
+  return s.size() >= tail.size() &&
+         SameText(std::string_view(s).substr(s.size() - tail.size()), tail);
 }
 
 }  // namespace

@@ -79,8 +79,7 @@ class TUpdateProcessor {
 
   // Stores a body the proxy fetched, dates it from the site's one-file query and records it as
   // refreshed. Serialised by LoaderLock(); true when the site's date was found and applied.
-  bool UpdateSingleFile(const std::string& url, const std::string& localFile,
-                        TMemoryStream& data);
+  bool UpdateSingleFile(const std::string& url, const std::string& localFile, TMemoryStream& data);
   // Taken by UpdateSingleFile and by anyone else who uses this processor's loader from another
   // thread (the statistics request uses SingleFileUpdater's loader).
   std::mutex& LoaderLock() { return fLoaderLock; }

@@ -36,8 +36,10 @@ void UpdateWait(int milliseconds) {
     std::lock_guard<std::mutex> lock(gWaitMutex);
     handler = gWaitHandler;
   }
-  if (handler) handler(milliseconds);
-  else std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  if (handler)
+    handler(milliseconds);
+  else
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
 void TGlobalUpdateThread::Start(TUpdateProcessor* processor) {

@@ -179,8 +179,9 @@ inline std::string ReadAll(TTCPBlockSocket& s, int idleMs = 3000) {
   }
 }
 
-// One HTTP answer with a Content-Length body (or none) from a kept-alive connection.
-inline std::string ReadAnswer(TTCPBlockSocket& s, int timeoutMs = 3000) {
+// One HTTP answer with a Content-Length body (or none) from a kept-alive connection; the answer
+// to HEAD has none whatever its length says.
+inline std::string ReadAnswer(TTCPBlockSocket& s, int timeoutMs = 3000, bool headOnly = false) {
   std::string head;
   size_t length = 0;
   for (;;) {
@@ -193,7 +194,7 @@ inline std::string ReadAnswer(TTCPBlockSocket& s, int timeoutMs = 3000) {
     if (lower.rfind("content-length:", 0) == 0)
       length = std::strtoul(line.c_str() + 15, nullptr, 10);
   }
-  if (head.rfind("HTTP/1.1 304", 0) == 0) return head;
+  if (headOnly || head.rfind("HTTP/1.1 304", 0) == 0) return head;
   return head + s.RecvBufferStr(length, timeoutMs);
 }
 

@@ -68,7 +68,9 @@ void THttpProxyThread::Execute() {
     ServeConnection();
     if (fTerminated) break;
   }
-  fIdle = false;
+  // Ended: serving nothing. The listener has stopped before any worker is asked to end, so no
+  // connection can be handed to it any more.
+  fIdle = true;
 }
 
 void THttpProxyThread::ServeConnection() {

@@ -7,6 +7,7 @@
 #include "app/Options.h"
 #include "app/UrlHistory.h"
 #include "net/Transport.h"
+#include "proxy/LocalProxy.h"
 
 namespace velm {
 
@@ -16,6 +17,8 @@ std::vector<TProcessModule> CoreProcessModules() {
       {1, "Common", InitializeCommon, FinalizeCommon},
       // The connection settings from the INI file; cleared at the end.
       {3, "Transport", InitializeTransport, FinalizeTransport},
+      // The proxy's worker lock; a proxy still running at the end is stopped.
+      {8, "LocalProxy", InitializeLocalProxy, FinalizeLocalProxy},
       {9, "OpenUrl", InitializeOpenUrl, FinalizeOpenUrl},
       {10, "VelmOptions", InitializeVelmOptions, FinalizeVelmOptions},
       // AppSettings; released by Common.

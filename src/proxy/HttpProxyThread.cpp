@@ -13,6 +13,7 @@ namespace {
 
 // Guards the hand-over of a connection to an idle worker.
 std::mutex WorkerLock;
+std::atomic<int> gRunningWorkers{0};
 
 }  // namespace
 
@@ -33,12 +34,18 @@ std::shared_ptr<THttpProxyThread> THttpProxyThread::Create(int index, std::share
   worker->fSelf = worker;
   // The thread owns a share of its object, so a worker still serving after the stop lives on
   // until its connection ends, then frees itself.
+  ++gRunningWorkers;
   std::thread([worker]() mutable {
     worker->Execute();
     worker->fStopped = true;
     worker.reset();
+    --gRunningWorkers;
   }).detach();
   return worker;
+}
+
+int RunningProxyWorkers() {
+  return gRunningWorkers.load();
 }
 
 bool THttpProxyThread::AssignConnection(int socketHandle) {

@@ -105,6 +105,9 @@ class THttpProxyThread {
   TTransportSettings transport;
 };
 
+// Worker threads that have not ended yet (busy ones go on serving after the stop).
+int RunningProxyWorkers();
+
 // The text of a header list as it goes on the wire: each line and CR LF, then one more CR LF.
 std::string HeadText(const TTextList& lines);
 // The integer of text as the proxy reads header values: leading blanks allowed, then an optional

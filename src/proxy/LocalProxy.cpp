@@ -29,6 +29,11 @@ void SleepMs(int ms) {
 
 TLocalProxyService::TLocalProxyService(int port, std::shared_ptr<TDebug> log)
     : fPort(port), fLog(std::move(log)) {
+  // The pool is made before the listener thread starts, so that the table never changes while
+  // others look at it.
+  const int timeoutMs = ProxyTimeoutMs.load();
+  for (int i = 0; i < kProxyWorkerCount; ++i)
+    Workers.push_back(THttpProxyThread::Create(i, fLog, timeoutMs));
   fThread = std::thread([this] { Execute(); });
 }
 
@@ -57,10 +62,6 @@ int TLocalProxyService::BusyWorkers() const {
 }
 
 void TLocalProxyService::Execute() {
-  const int timeoutMs = ProxyTimeoutMs.load();
-  for (int i = 0; i < kProxyWorkerCount; ++i)
-    Workers.push_back(THttpProxyThread::Create(i, fLog, timeoutMs));
-
   TTCPBlockSocket listener;
   listener.Bind("127.0.0.1", std::to_string(fPort));
   if (listener.LastError() == 0) listener.Listen();

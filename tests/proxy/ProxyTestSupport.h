@@ -210,6 +210,9 @@ class TProxyFixture : public ::testing::Test {
     StartLocalProxy(0);
     ASSERT_EQ(LocalProxyService()->WaitListenState(5000), TProxyListenState::Listening);
     fPort = LocalProxyService()->BoundPort();
+    // Workers count as busy until their threads first wait for work.
+    for (int i = 0; i < 500 && LocalProxyService()->BusyWorkers() > 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   void TearDown() override {
     for (auto& c : fClients) c->CloseSocket();

@@ -31,7 +31,8 @@ bool WaitUntil(Pred pred, int timeoutMs = 5000) {
 
 class LocalProxy : public TProxyFixture {
  protected:
-  void SetUp() override { StartProxy("http://velmara.test/"); }
+  // Held connections must outlast the slowest run of a test.
+  void SetUp() override { StartProxy("http://velmara.test/", 60000); }
   TLocalProxyService& Service() { return *LocalProxyService(); }
   // Opens a connection and waits until a worker has taken it; returns that worker's index.
   int Handed(TTCPBlockSocket*& held) {
@@ -41,7 +42,9 @@ class LocalProxy : public TProxyFixture {
     // The search never ends on the worker it started after, so LastWorker moves on every time.
     EXPECT_TRUE(WaitUntil([&] {
       return Service().BusyWorkers() == before + 1 && Service().LastWorker() != previous;
-    }));
+    })) << "busy "
+        << Service().BusyWorkers() << " of " << before << "+1, last " << Service().LastWorker()
+        << " was " << previous;
     return Service().LastWorker();
   }
   void Release(TTCPBlockSocket* held) {

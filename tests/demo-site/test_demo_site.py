@@ -4,6 +4,7 @@ temporary folder and talks HTTP to it over loopback."""
 
 import email.utils
 import gzip
+import json
 import http.client
 import os
 import re
@@ -398,7 +399,7 @@ class WritingSiteTest(unittest.TestCase):
         with open(os.path.join(self.root, "clientstats.log"), encoding="utf-8") as f:
             logged = [line.rstrip("\n").split("\t")[1] for line in f]
         self.assertEqual(logged, [query, "p=&s=0&pv=2.05&fv=WIN%2010,0,1,0"])
-        stats = __import__("json").loads(self.control("stats"))
+        stats = json.loads(self.control("stats"))
         self.assertEqual(stats[0]["p"], "Plug т;1.0|b.so;2")
         self.assertEqual((stats[0]["s"], stats[1]["fv"]), ("1", "WIN 10,0,1,0"))
         # Two game requests and the two above, but no control request, reach the log.

@@ -195,6 +195,8 @@ class SharedSiteTest(unittest.TestCase):
              {"info/client/readme.txt": self.site.entries("client")["info/client/readme.txt"]}),
             ("info", "?mask=info/*/news?.png", {n: info[n] for n in info if "news" in n}),
             ("game", "?name=images/none.gif", {}),
+            ("game", "?name=images/map/tile0*.gif", {}),  # a name is no mask
+            ("info", "?mask=info/img/%5Bh%5Deader.gif", {}),  # brackets are no wildcards
             ("game", "?name=info/images/logo.gif", {}),
         ]
         for key, query, expected in cases:

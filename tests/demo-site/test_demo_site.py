@@ -56,10 +56,12 @@ class Site:
         self.process.stdout.close()
         self.process.stderr.close()
 
-    def request(self, path, headers=None, method="GET", body=None, host="127.0.0.1"):
+    def request(self, path, headers=None, method="GET", body=None, host="127.0.0.1",
+                absolute=False):
         connection = http.client.HTTPConnection(host, self.port, timeout=10)
         try:
-            connection.request(method, "/" + path, body=body, headers=headers or {})
+            target = path if absolute else "/" + path
+            connection.request(method, target, body=body, headers=headers or {})
             answer = connection.getresponse()
             return answer.status, {k.lower(): v for k, v in answer.getheaders()}, answer.read()
         finally:
@@ -241,10 +243,12 @@ class SharedSiteTest(unittest.TestCase):
             ("images/map", 404),  # a folder
             ("requests.log", 404),
             ("nothing.php", 404),
+            ("nothing.php?back=http://127.0.0.1/images/map.swf", 404),
+            ("http://velmara.example/images/map.swf", 200),  # absolute form, as to a proxy
         ]
         for path, expected in cases:
             with self.subTest(path=path):
-                status, _, body = self.site.request(path)
+                status, _, body = self.site.request(path, absolute=path.startswith("http"))
                 self.assertEqual(status, expected)
                 if expected == 404:
                     self.assertTrue(body.startswith(b"<html>"))
@@ -422,6 +426,13 @@ class WritingSiteTest(unittest.TestCase):
             headers={"Content-Type": "application/x-www-form-urlencoded"})
         self.assertEqual(status, 200)
         self.assertIn("Привет", site.get("chat.php").decode("cp1251"))
+        # A chunked body is refused and the connection closed, never read as the next request.
+        answer, closed = raw_exchange(
+            site.port, b"POST /chat_send.php HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+            b"GET /x HTTP/1.1\r\n\r\n0\r\n\r\n", reads=2)
+        self.assertTrue(closed)
+        self.assertTrue(answer.startswith(b"HTTP/1.1 411 "))
+        self.assertEqual(answer.count(b"HTTP/1.1 "), 1)
 
     def test_faults_make_a_listed_file_fail_until_cleared(self):
         site = self.start()

@@ -38,8 +38,7 @@ void SetTransportSettings(const TTransportSettings& settings);
 // Fills the settings from the INI file; a missing key takes the system proxy's value (address,
 // port, enabled) or the fixed default. Errors while reading the system proxy are swallowed.
 void LoadTransportSettings();
-// Writes the six settings to the INI file in their fixed order. Raises when the file cannot be
-// written.
+// Writes the six settings to the INI file in their fixed order.
 void SaveTransportSettings();
 
 // The current user's system proxy: empty address, port 80 and disabled unless the registry's

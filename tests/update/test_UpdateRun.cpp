@@ -281,6 +281,20 @@ TEST_F(UpdateRunTest, StoredErrorPageInPlaceOfAGraphicIsFetchedAgain) {
   EXPECT_EQ(Site.CountTarget("images/c.js"), 1u);
 }
 
+TEST_F(UpdateRunTest, AnUnreadableLocalCopyIsFetchedAgainWithoutEndingTheRun) {
+  PublishSite();
+  // A folder where the list names a graphic: newer than the site's copy, so adopted by its
+  // date in full-check mode, but it cannot be read.
+  std::filesystem::create_directories(Folder.Path("pub/images/a.gif"));
+  Run();
+  EXPECT_EQ(Site.CountTarget("images/a.gif"), 1u);
+  EXPECT_TRUE(Log.HasLine("Загрузка a.gif ... ошибка: загрузить не удалось"));
+  EXPECT_TRUE(FileExists(Folder.Path("pub/images/c.js")));
+  EXPECT_EQ(IniString("Build2"), "<none>");
+  EXPECT_EQ(IniString("Build1"), "300");
+  EXPECT_TRUE(FilesUpdated);
+}
+
 TEST_F(UpdateRunTest, UnreadableBuildPageWalksTheListAndStoresBuildZero) {
   PublishSite();
   Site.OverrideAnswer(TUpdateTestSite::kGameBuild, HttpAnswer("500 Internal Server Error", ""));

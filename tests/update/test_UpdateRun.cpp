@@ -131,6 +131,30 @@ TEST_F(UpdateRunTest, UnchangedBuildsAskOnlyTheBuildPagesAndAPublishedBuildFetch
   EXPECT_EQ(IniString("Build2"), "201");
 }
 
+TEST_F(UpdateRunTest, StoredBuildsThatMatchReachTheSiteWithoutAListAndMarkTheUpdateSuccessful) {
+  PublishSite();
+  for (const auto& [key, build] :
+       {std::pair{"Build3", "100"}, {"Build2", "200"}, {"Build1", "300"}})
+    GetIniFile()->WriteString("Main", key, build);
+  Run();
+  EXPECT_EQ(Site.Targets(),
+            (std::vector<std::string>{TUpdateTestSite::kInfoBuild, TUpdateTestSite::kGameBuild,
+                                      TUpdateTestSite::kClientBuild}));
+  EXPECT_FALSE(LastAllListsFailed);
+  EXPECT_TRUE(FilesUpdated);
+  EXPECT_TRUE(UpdatedSuccessfully());
+}
+
+TEST_F(UpdateRunTest, ClientVersionIsComparedWithAndSavedToCurrentVersion) {
+  TUpdateProcessor processor(&Log);
+  EXPECT_TRUE(processor.ClientVersionChanged());
+  GetIniFile()->WriteString("Main", "CurrentVersion", "2.04");
+  EXPECT_TRUE(processor.ClientVersionChanged());
+  processor.SaveClientVersion();
+  EXPECT_EQ(IniString("CurrentVersion"), "2.05");
+  EXPECT_FALSE(processor.ClientVersionChanged());
+}
+
 TEST_F(UpdateRunTest, OneMissingFileAmongManyLeavesTheOthersFetchedAndTheBuildUnstored) {
   for (int i = 0; i < 12; ++i)
     Site.PutFile("images/f" + std::to_string(i) + ".gif", "GIF89a-" + std::to_string(i), kSiteDate);

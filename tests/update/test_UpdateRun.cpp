@@ -168,6 +168,9 @@ TEST_F(UpdateRunTest, OneMissingFileAmongManyLeavesTheOthersFetchedAndTheBuildUn
     EXPECT_EQ(FileExists(Folder.Path(local)), i != 5) << local;
   }
   EXPECT_TRUE(Log.HasLine("Загрузка f5.gif ... ошибка: загрузить не удалось"));
+  EXPECT_NE(ReadWholeFile(ChangeFileExt(Folder.ExePath(), ".log"))
+                .find("HTTP error 404 - " + Site.Root() + "images/f5.gif"),
+            std::string::npos);
   EXPECT_EQ(IniString("Build2"), "<none>");
   EXPECT_EQ(IniString("Build3"), "100");
   // The package was reached: the run counts as a success.

@@ -7,6 +7,7 @@
 #include "app/Options.h"
 #include "app/UrlHistory.h"
 #include "net/Transport.h"
+#include "proxy/LocalProxy.h"
 #include "update/SingleFileUpdate.h"
 
 namespace velm {
@@ -28,6 +29,8 @@ std::vector<TProcessModule> CoreProcessModules() {
       {3, "Transport", InitializeTransport, FinalizeTransport},
       // RefreshedFiles. Frees SingleFileUpdater (made by VelmMain) and the list.
       {4, "UpdateProcessor", InitializeUpdateProcessor, FinalizeUpdateProcessor},
+      // The proxy's worker lock; a proxy still running at the end is stopped.
+      {8, "LocalProxy", InitializeLocalProxy, FinalizeLocalProxy},
       {9, "OpenUrl", InitializeOpenUrl, FinalizeOpenUrl},
       {10, "VelmOptions", InitializeVelmOptions, FinalizeVelmOptions},
       // AppSettings and SingleFileUpdater; released by Common and UpdateProcessor.

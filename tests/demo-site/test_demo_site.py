@@ -4,6 +4,7 @@ temporary folder and talks HTTP to it over loopback."""
 
 import email.utils
 import gzip
+import json
 import http.client
 import os
 import re
@@ -55,10 +56,12 @@ class Site:
         self.process.stdout.close()
         self.process.stderr.close()
 
-    def request(self, path, headers=None, method="GET", body=None, host="127.0.0.1"):
+    def request(self, path, headers=None, method="GET", body=None, host="127.0.0.1",
+                absolute=False):
         connection = http.client.HTTPConnection(host, self.port, timeout=10)
         try:
-            connection.request(method, "/" + path, body=body, headers=headers or {})
+            target = path if absolute else "/" + path
+            connection.request(method, target, body=body, headers=headers or {})
             answer = connection.getresponse()
             return answer.status, {k.lower(): v for k, v in answer.getheaders()}, answer.read()
         finally:
@@ -194,6 +197,8 @@ class SharedSiteTest(unittest.TestCase):
              {"info/client/readme.txt": self.site.entries("client")["info/client/readme.txt"]}),
             ("info", "?mask=info/*/news?.png", {n: info[n] for n in info if "news" in n}),
             ("game", "?name=images/none.gif", {}),
+            ("game", "?name=images/map/tile0*.gif", {}),  # a name is no mask
+            ("info", "?mask=info/img/%5Bh%5Deader.gif", {}),  # brackets are no wildcards
             ("game", "?name=info/images/logo.gif", {}),
         ]
         for key, query, expected in cases:
@@ -238,10 +243,12 @@ class SharedSiteTest(unittest.TestCase):
             ("images/map", 404),  # a folder
             ("requests.log", 404),
             ("nothing.php", 404),
+            ("nothing.php?back=http://127.0.0.1/images/map.swf", 404),
+            ("http://velmara.example/images/map.swf", 200),  # absolute form, as to a proxy
         ]
         for path, expected in cases:
             with self.subTest(path=path):
-                status, _, body = self.site.request(path)
+                status, _, body = self.site.request(path, absolute=path.startswith("http"))
                 self.assertEqual(status, expected)
                 if expected == 404:
                     self.assertTrue(body.startswith(b"<html>"))
@@ -398,7 +405,7 @@ class WritingSiteTest(unittest.TestCase):
         with open(os.path.join(self.root, "clientstats.log"), encoding="utf-8") as f:
             logged = [line.rstrip("\n").split("\t")[1] for line in f]
         self.assertEqual(logged, [query, "p=&s=0&pv=2.05&fv=WIN%2010,0,1,0"])
-        stats = __import__("json").loads(self.control("stats"))
+        stats = json.loads(self.control("stats"))
         self.assertEqual(stats[0]["p"], "Plug т;1.0|b.so;2")
         self.assertEqual((stats[0]["s"], stats[1]["fv"]), ("1", "WIN 10,0,1,0"))
         # Two game requests and the two above, but no control request, reach the log.
@@ -419,6 +426,13 @@ class WritingSiteTest(unittest.TestCase):
             headers={"Content-Type": "application/x-www-form-urlencoded"})
         self.assertEqual(status, 200)
         self.assertIn("Привет", site.get("chat.php").decode("cp1251"))
+        # A chunked body is refused and the connection closed, never read as the next request.
+        answer, closed = raw_exchange(
+            site.port, b"POST /chat_send.php HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+            b"GET /x HTTP/1.1\r\n\r\n0\r\n\r\n", reads=2)
+        self.assertTrue(closed)
+        self.assertTrue(answer.startswith(b"HTTP/1.1 411 "))
+        self.assertEqual(answer.count(b"HTTP/1.1 "), 1)
 
     def test_faults_make_a_listed_file_fail_until_cleared(self):
         site = self.start()

@@ -11,9 +11,9 @@ All state that a publication changes (files, their dates, the build pages) lives
 second process started with --publish can publish while the server runs.
 """
 
-import fnmatch
 import json
 import os
+import re
 import shutil
 import tempfile
 import threading
@@ -126,6 +126,18 @@ def write_file(path, data, mtime, mode=None):
         raise
 
 
+def _matcher(pattern, wildcards):
+    """Letter-case-blind test of a name against a one-file query value; a mask takes "*"
+    and "?" as wildcards, every other character (brackets too) stands for itself."""
+    if not wildcards:
+        wanted = pattern.lower()
+        return lambda name: name.lower() == wanted
+    expression = "".join(".*" if c == "*" else "." if c == "?" else re.escape(c)
+                         for c in pattern)
+    compiled = re.compile(expression, re.IGNORECASE | re.DOTALL)
+    return lambda name: compiled.fullmatch(name) is not None
+
+
 class SiteContent:
     """The files below root/site and the operations on them."""
 
@@ -228,8 +240,8 @@ class SiteContent:
 
         The first line, which the client never reads as an entry, names the build and the date
         of the newest file. With a pattern (the one-file query) only the entries whose names
-        match it follow; letter case is ignored, as the client asks in lower case, and "*" and
-        "?" work as wildcards. The query searches the package's whole folder: the client asks
+        match it follow; letter case is ignored, as the client asks in lower case, and in a
+        "mask" query "*" and "?" work as wildcards. The query searches the package's whole folder: the client asks
         the portal's query for files below info/client/ as well.
         """
         with self.lock:
@@ -240,8 +252,8 @@ class SiteContent:
         newest = max((mtime for _, mtime in entries), default=0)
         lines = ["#build %d\t%s" % (build, list_date(newest))]
         if pattern is not None:
-            wanted = pattern.lower()
-            entries = [e for e in entries if fnmatch.fnmatchcase(e[0].lower(), wanted)]
+            matches = _matcher(pattern, package.query_key == "mask")
+            entries = [e for e in entries if matches(e[0])]
         lines += ["%s\t%s" % (name, list_date(mtime)) for name, mtime in entries]
         return ("\r\n".join(lines) + "\r\n").encode(ENCODING, errors="replace")
 

@@ -161,6 +161,11 @@ class Handler(BaseHTTPRequestHandler):
         self.dispatch()
 
     def read_body(self):
+        """The request body by its Content-Length; None when it cannot be read (a chunked or
+        oversized body), after which the connection is closed."""
+        if "Transfer-Encoding" in self.headers:
+            self.close_connection = True
+            return None
         try:
             length = int(self.headers.get("Content-Length", "0") or 0)
         except ValueError:
@@ -222,14 +227,14 @@ class Handler(BaseHTTPRequestHandler):
 
     def dispatch(self):
         target = self.path
-        if "://" in target:  # absolute form, as sent to a proxy
+        if not target.startswith("/") and "://" in target:  # absolute form, as to a proxy
             rest = target.split("://", 1)[1]
             target = "/" + rest.split("/", 1)[1] if "/" in rest else "/"
-        raw_path, has_query, raw_query = target.partition("?")
+        raw_path, _, raw_query = target.partition("?")
         raw_query = raw_query.encode("latin-1")
         body = self.read_body()
         if body is None:
-            self.respond_error(413)
+            self.respond_error(411 if "Transfer-Encoding" in self.headers else 413)
             return
         try:
             name = urllib.parse.unquote_to_bytes(raw_path.encode("latin-1")).decode("cp1251")

@@ -31,7 +31,6 @@ THttpProxyThread::~THttpProxyThread() {
 std::shared_ptr<THttpProxyThread> THttpProxyThread::Create(int index, std::shared_ptr<TDebug> log,
                                                            int timeoutMs) {
   auto worker = std::make_shared<THttpProxyThread>(index, std::move(log), timeoutMs);
-  worker->fSelf = worker;
   // The thread owns a share of its object, so a worker still serving after the stop lives on
   // until its connection ends, then frees itself.
   ++gRunningWorkers;

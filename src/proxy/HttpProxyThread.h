@@ -78,7 +78,6 @@ class THttpProxyThread {
 
   const int fIndex;
   std::shared_ptr<TDebug> fLog;
-  std::weak_ptr<THttpProxyThread> fSelf;
 
   // Pool mechanics.
   int clientSocket = kInvalidSocket;

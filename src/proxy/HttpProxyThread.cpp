@@ -128,6 +128,18 @@ std::string HeadText(const TTextList& lines) {
   return text;
 }
 
+std::string TrimBlanks(const std::string& s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  size_t e = s.find_last_not_of(' ');
+  return s.substr(b, e - b + 1);
+}
+
+std::string AfterFirstSpace(const std::string& line) {
+  size_t p = line.find(' ');
+  return p == std::string::npos ? std::string() : line.substr(p + 1);
+}
+
 int64_t StrToInt64Def(const std::string& text, int64_t def) {
   size_t i = 0;
   while (i < text.size() && text[i] == ' ') ++i;

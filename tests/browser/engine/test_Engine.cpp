@@ -10,6 +10,7 @@
 
 #include "BrowserTestEnv.h"
 #include "EngineTestServers.h"
+#include "browser/PluginHost.h"
 #include "browser/QtWebBrowser.h"
 #include "browser/VelmTabList.h"
 #include "platform/Encoding.h"
@@ -203,6 +204,68 @@ TEST_F(Engine, AnExternalAddressOpenedInANewWindowLeavesNoTab) {
   EXPECT_EQ(profile->storageName(), QStringLiteral("Software_Velm2"));
   EXPECT_FALSE(profile->isOffTheRecord());
   EXPECT_TRUE(profile->persistentStoragePath().startsWith(qEnvironmentVariable("XDG_DATA_HOME")));
+}
+
+// A plug-in table of one plug-in that wants every event.
+class TEventRecorder : public IPluginHost {
+ public:
+  struct TRecord {
+    TBrowserEvent Kind;
+    std::u16string Url;
+    bool TopLevel;
+    int StatusCode;
+    std::u16string Text;
+  };
+  void OpenPluginPages(TTab&, TPluginEvents& events) override {
+    events.resize(1);
+    for (auto& entry : events[0].Entries)
+      entry = [this](TTab&, TBrowserEventArgs& a) {
+        Records.push_back({a.Kind, a.Url, a.TopLevel, a.StatusCode, a.Text});
+      };
+  }
+  void ClosePluginPages(TTab&) override { ++Closed; }
+  bool Has(TBrowserEvent kind, const std::u16string& url = {}, bool top = true) const {
+    for (const TRecord& r : Records)
+      if (r.Kind == kind && (url.empty() || (r.Url == url && r.TopLevel == top))) return true;
+    return false;
+  }
+  std::vector<TRecord> Records;
+  int Closed = 0;
+};
+
+TEST_F(Engine, ThePlugInTableHearsTheEnginesEvents) {
+  TEventRecorder recorder;
+  SetPluginHost(&recorder);
+  gSite->SetPage("/events.php", "text/html; charset=utf-8",
+                 TopPage("Events", R"(<iframe name="chat" src="/chat.php"></iframe>)"));
+  Start("/events.php", "Events");
+  const std::u16string page = u"http://game.example/events.php";
+  EXPECT_TRUE(recorder.Has(TBrowserEvent::BeforeNavigate2, page));
+  EXPECT_TRUE(WaitFor([&] {
+    return recorder.Has(TBrowserEvent::BeforeNavigate2, u"http://game.example/chat.php", false);
+  }));
+  EXPECT_TRUE(recorder.Has(TBrowserEvent::DownloadBegin));
+  EXPECT_TRUE(recorder.Has(TBrowserEvent::ProgressChange));
+  EXPECT_TRUE(recorder.Has(TBrowserEvent::TitleChange));
+  EXPECT_TRUE(recorder.Has(TBrowserEvent::NavigateComplete2, page));
+  EXPECT_TRUE(recorder.Has(TBrowserEvent::DocumentComplete, page));
+  EXPECT_TRUE(recorder.Has(TBrowserEvent::DownloadComplete));
+
+  List->OpenAddress(u"http://game.example/missing.php", false);
+  EXPECT_TRUE(WaitFor([&] {
+    for (const auto& r : recorder.Records)
+      if (r.Kind == TBrowserEvent::NavigateError && r.StatusCode == 404) return true;
+    return false;
+  }));
+  // A plain-text document shows its address as the caption.
+  gSite->SetPage("/notes.txt", "text/plain", "plain text");
+  List->OpenAddress(u"http://game.example/notes.txt", false);
+  EXPECT_TRUE(WaitFor([&] {
+    return Env.PageControl->tabText(0) == QStringLiteral("http://game.examp...");
+  })) << Env.PageControl->tabText(0).toStdString();
+  List.reset();
+  EXPECT_EQ(recorder.Closed, 1);
+  SetPluginHost(nullptr);
 }
 
 }  // namespace

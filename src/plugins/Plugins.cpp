@@ -146,12 +146,11 @@ int LoadPlugins(std::string& report, int& unknownCount) {
   return loaded;
 }
 
-void OpenPluginPages(TBrowserPage& page, TPluginEvents& events) {
-  // Sized once: the plug-ins keep the addresses of their tables.
-  events.assign(LoadedPlugins.size(), TBrowserPageEvents{});
+void OpenPluginPages(TBrowserPage& page, TPluginEventTables& tables) {
+  tables.assign(LoadedPlugins.size(), ::TBrowserPageEvents{});
   for (size_t i = 0; i < LoadedPlugins.size(); ++i) {
     try {
-      CallPlugin(LoadedPlugins[i].OpenBrowserPage, &page, &events[i]);
+      CallPlugin(LoadedPlugins[i].OpenBrowserPage, &page, &tables[i]);
     } catch (...) {
     }
   }

@@ -25,8 +25,9 @@ struct TPlugin {
 // runs; the libraries stay loaded until the process ends.
 extern std::vector<TPlugin> LoadedPlugins;
 
-// One event table per entry of LoadedPlugins, same order: a tab's PluginEvents.
-using TPluginEvents = std::vector<TBrowserPageEvents>;
+// The plug-ins' own event tables for one tab: one per entry of LoadedPlugins, same order. (The
+// tab's PluginEvents hold the client's side of them, see PluginTabHost.)
+using TPluginEventTables = std::vector<::TBrowserPageEvents>;
 
 // The library name pattern of plug-ins on this platform.
 inline constexpr const char* kPluginExtension = ".so";
@@ -48,8 +49,9 @@ std::string PluginDescription(const TPlugin& plugin);
 int32_t PluginVersion(const TPlugin& plugin);
 
 // A new tab: every plug-in, in load order, gets the page and a zeroed event table to fill in.
+// tables is sized once, before the first call: the plug-ins keep the tables' addresses.
 // A plug-in failing in OpenBrowserPage is passed over; its table keeps what it wrote.
-void OpenPluginPages(TBrowserPage& page, TPluginEvents& events);
+void OpenPluginPages(TBrowserPage& page, TPluginEventTables& tables);
 // A tab goes away: every plug-in, in load order, is told; failures are dropped.
 void ClosePluginPages(TBrowserPage& page);
 

@@ -19,9 +19,9 @@ TEST(LoadPlugins, EmptyFolderGivesEmptyReport) {
   EXPECT_TRUE(LoadedPlugins.empty());
 
   TBrowserPage page{};
-  TPluginEvents events(3);
-  OpenPluginPages(page, events);
-  EXPECT_TRUE(events.empty());
+  TPluginEventTables tables(3);
+  OpenPluginPages(page, tables);
+  EXPECT_TRUE(tables.empty());
 }
 
 TEST(LoadPlugins, OnlyOrdinaryVisibleLibrariesWithAllFiveExports) {

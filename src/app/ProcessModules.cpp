@@ -6,6 +6,7 @@
 #include "app/Debug.h"
 #include "app/Options.h"
 #include "app/UrlHistory.h"
+#include "net/Transport.h"
 #include "plugins/Plugins.h"
 
 namespace velm {
@@ -14,6 +15,8 @@ std::vector<TProcessModule> CoreProcessModules() {
   return {
       // The current folder becomes the program folder; Debug. Frees Debug, then AppSettings.
       {1, "Common", InitializeCommon, FinalizeCommon},
+      // The connection settings from the INI file; cleared at the end.
+      {3, "Transport", InitializeTransport, FinalizeTransport},
       // The plug-in table: empty at start, emptied at the end; the libraries stay loaded.
       {5, "Plugins", InitializePlugins, FinalizePlugins},
       {9, "OpenUrl", InitializeOpenUrl, FinalizeOpenUrl},

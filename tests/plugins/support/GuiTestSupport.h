@@ -11,14 +11,8 @@
 
 namespace velm::test {
 
-inline QApplication& GuiApp() {
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  static int argc = 1;
-  static char name[] = "test_plugins_gui";
-  static char* argv[] = {name, nullptr};
-  static QApplication app(argc, argv);
-  return app;
-}
+// The application object of the test run: made before the first test, freed after the last.
+QApplication& GuiApp();
 
 // A tab's browser whose events the test raises; it lives on the tab's sheet and goes with it.
 class TScriptedBrowser : public QWidget, public IWebBrowser {

@@ -123,7 +123,7 @@ TEST(LoadPlugins, ReportTravelsReadablyInTheStatisticsQuery) {
   f.Load();
   // The statistics request's query text, as it is sent: separators readable, the Cyrillic
   // description and its blank percent-encoded.
-  EXPECT_EQ(EncodeQuery("p=" + f.Report + "&s=" + std::to_string(f.UnknownCount)),
-            "p=Alpha|Zlog;%C6%F3%F0%ED%E0%EB%20%F1%EE%E1%FB%F2%E8%E9;" + MD5DigestToHex(zlog) +
-                "&s=1");
+  EXPECT_EQ(
+      EncodeQuery("p=" + f.Report + "&s=" + std::to_string(f.UnknownCount)),
+      "p=Alpha|Zlog;%C6%F3%F0%ED%E0%EB%20%F1%EE%E1%FB%F2%E8%E9;" + MD5DigestToHex(zlog) + "&s=1");
 }

@@ -17,6 +17,10 @@ class TGuiEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The web engine runs as root in the test machines; it wants shared GL contexts.
+    if (!qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+      qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     gApp = std::make_unique<QApplication>(gArgc, gArgv);
   }
   void TearDown() override { gApp.reset(); }
@@ -27,6 +31,8 @@ class TGuiEnvironment : public ::testing::Environment {
 
 }  // namespace
 
-QApplication& GuiApp() { return *gApp; }
+QApplication& GuiApp() {
+  return *gApp;
+}
 
 }  // namespace velm::test

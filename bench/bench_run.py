@@ -251,8 +251,13 @@ def google_benchmark(exe, reps, env=None, filter_=None):
             "--benchmark_format=json"]
     if filter_:
         args.append(f"--benchmark_filter={filter_}")
-    out = subprocess.run(args, capture_output=True, text=True, env=env, timeout=1800)
-    data = json.loads(out.stdout)
+    # A benchmark that cannot run leaves its rows out; the rest of the table is still written.
+    try:
+        out = subprocess.run(args, capture_output=True, text=True, env=env, timeout=1800)
+        data = json.loads(out.stdout)
+    except (OSError, ValueError, subprocess.SubprocessError) as e:
+        log(f"   {os.path.basename(exe)} did not run: {e}")
+        return {}
     result = {}
     for b in data["benchmarks"]:
         if b.get("aggregate_name") != "median" or b.get("error_occurred"):

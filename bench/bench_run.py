@@ -379,8 +379,8 @@ def main():
             "|---|---|---|---|---|---|---|---|",
             *rows,
             "",
-            f"Ceiling of the design (eight workers, one request per connection at most every "
-            f"1 ms pause): {fmt(ceiling_nominal)} req/s nominal; with the 1 ms sleep measured "
+            f"Ceiling of eight connections served at once with the proxy's 1 ms pause between "
+            f"the requests of one connection: {fmt(ceiling_nominal)} req/s nominal; with the 1 ms sleep measured "
             f"on this machine now ({pause * 1000:.3f} ms) {fmt(ceiling)} req/s. The proxy's "
             f"1 KiB figure is {fmt(p1['rps'] / ceiling)} of the measured ceiling "
             f"({fmt(p1['rps'] / ceiling_nominal)} of the nominal one).",

@@ -50,7 +50,7 @@ bool CheckedByContent(const std::string& name) {
 // A program folder with pub/ holding every file of the list, dated as the list says.
 struct TWalkFolder {
   std::string Dir;
-  std::string ListText;           // first line, then one line per file
+  std::string ListText;            // first line, then one line per file
   std::vector<std::string> Paths;  // local paths, relative to the folder
   TUpdatePackageDesc Package;
   std::unique_ptr<TDebug> Log;
@@ -72,8 +72,8 @@ struct TWalkFolder {
     TDateTime date = 0;
     for (int i = 0; i < kFiles; ++i) {
       const std::string folder = "images/d" + std::to_string(i / kFilesPerFolder) + "/";
-      const std::string line = folder + "f" + std::to_string(i) + kExtensions[i % 10] + "\t" +
-                               kListDate;
+      const std::string line =
+          folder + "f" + std::to_string(i) + kExtensions[i % 10] + "\t" + kListDate;
       ListText += line + "\n";
       if (!ParseFileListLine(line, name, date)) std::abort();
       const std::string path = LocalPathOf(Package, name);

@@ -258,12 +258,18 @@ def google_benchmark(exe, reps, env=None, filter_=None):
     except (OSError, ValueError, subprocess.SubprocessError) as e:
         log(f"   {os.path.basename(exe)} did not run: {e}")
         return {}
-    result = {}
+    # The median of the repetitions; a single repetition has no aggregates, so its run stands.
+    result, single = {}, {}
     for b in data["benchmarks"]:
-        if b.get("aggregate_name") != "median" or b.get("error_occurred"):
+        if b.get("error_occurred"):
             continue
         name = b["run_name"].split("/")[0]
-        result[name] = b
+        if b.get("aggregate_name") == "median":
+            result[name] = b
+        elif b.get("run_type") == "iteration":
+            single.setdefault(name, b)
+    for name, b in single.items():
+        result.setdefault(name, b)
     return result
 
 

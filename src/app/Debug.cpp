@@ -26,6 +26,9 @@ constexpr int kMaxRetryWaitMs = 50;
 constexpr size_t kMaxDescription = 511;
 
 std::mutex gQuitMutex;
+// Writers of one process queue here instead of colliding on the file lock and sleeping; the
+// exclusive lock on the file still keeps other processes' lines apart.
+std::mutex gAppendMutex;
 TQuitRequestHooks gQuitHooks;
 
 int RandomWaitMs() {
@@ -75,7 +78,10 @@ std::string TDebug::TimeStamp() {
 void TDebug::WriteLine(const std::string& text) {
   const std::string line = text + "\r\n";
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-    if (AppendExclusive(LogFileName, line)) return;
+    {
+      std::lock_guard<std::mutex> lock(gAppendMutex);
+      if (AppendExclusive(LogFileName, line)) return;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(RandomWaitMs()));
   }
 }

@@ -23,6 +23,7 @@
 #include "app/IniFile.h"
 #include "app/Options.h"
 #include "app/ProcessModules.h"
+#include "platform/MemoryTuning.h"
 #include "proxy/HttpProxyThread.h"
 #include "proxy/LocalProxy.h"
 #include "update/UpdatePackage.h"
@@ -136,6 +137,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: velm-proxy [--update-only | --no-update]\n");
     return velm::kExitUsage;
   }
+  velm::TuneAllocatorForLargeBuffers();
   velm::InstallStopSignals();
   int status = velm::Run(mode);
   std::fflush(stdout);

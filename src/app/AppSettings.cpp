@@ -1,7 +1,10 @@
 #include "app/AppSettings.h"
 
+#include <algorithm>
 #include <cstdlib>
 
+#include "app/Debug.h"
+#include "app/FightAlert.h"
 #include "platform/Encoding.h"
 #include "platform/FlashPlayer.h"
 #include "platform/ProgramPath.h"
@@ -44,6 +47,25 @@ TMD5Digest BuiltInPluginDigest() {
 
 int TAppSettings::GetMaxTabCaption() {
   return kMaxTabCaption;
+}
+
+bool TAppSettings::GetFile(const std::string& path, const std::string& url,
+                           std::string& rootFolder) {
+  if (Debug) Debug->LogInfo("GetFile: " + url);
+  if (path.size() <= 1) return false;
+  const std::string lower = LowerCase(url);
+  if (lower.find(".php?") != std::string::npos || lower.ends_with(".php") ||
+      lower.find(".js?") != std::string::npos)
+    return false;
+  for (const TUpdatePackageDesc& package : Packages) {
+    // The shorter of the two decides, so an address that is the prefix's beginning matches too.
+    size_t n = std::min(lower.size(), package.MatchPrefix.size());
+    if (lower.compare(0, n, package.MatchPrefix, 0, n) == 0) {
+      rootFolder = LocalRoot;
+      return true;
+    }
+  }
+  return false;
 }
 
 void TAppSettings::SetPackages(const std::vector<TUpdatePackageDesc>& packages) {
@@ -118,6 +140,17 @@ std::string TVelmAppSettings::GetStartPage() {
 
 bool TVelmAppSettings::IsKnownPluginDigest(const TMD5Digest& digest) {
   return MD5Equal(digest, fStoredDigest);
+}
+
+bool TVelmAppSettings::GetFile(const std::string& path, const std::string& url,
+                               std::string& rootFolder) {
+  bool local = TAppSettings::GetFile(path, url, rootFolder);
+  const std::string lower = LowerCase(url);
+  if (lower.find("/game.swf?") != std::string::npos)
+    StartFightAlert();
+  else if (lower.find("/fight_finish.php") != std::string::npos)
+    ResetFightAlert();
+  return local;
 }
 
 void CreateAppSettings() {

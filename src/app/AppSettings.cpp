@@ -1,6 +1,5 @@
 #include "app/AppSettings.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "app/Debug.h"
@@ -58,9 +57,7 @@ bool TAppSettings::GetFile(const std::string& path, const std::string& url,
       lower.find(".js?") != std::string::npos)
     return false;
   for (const TUpdatePackageDesc& package : Packages) {
-    // The shorter of the two decides, so an address that is the prefix's beginning matches too.
-    size_t n = std::min(lower.size(), package.MatchPrefix.size());
-    if (lower.compare(0, n, package.MatchPrefix, 0, n) == 0) {
+    if (package.Matches(lower)) {
       rootFolder = LocalRoot;
       return true;
     }

@@ -93,8 +93,13 @@ bool TUpdateProcessor::NeedsUpdate(const std::string& localFile, TDateTime siteD
   }
   if (!need && (EndsWithNoCase(localFile, ".gif") || EndsWithNoCase(localFile, ".jpg") ||
                 EndsWithNoCase(localFile, ".swf") || EndsWithNoCase(localFile, ".js"))) {
-    // An error page stored in place of a graphic or a script is fetched again.
-    if (LowerCase(ReadFileStart(localFile, 6)) == "<html>") need = true;
+    // An error page stored in place of a graphic or a script is fetched again; so is a copy
+    // that cannot even be read, rather than ending the whole run.
+    try {
+      if (LowerCase(ReadFileStart(localFile, 6)) == "<html>") need = true;
+    } catch (const EInOutError&) {
+      need = true;
+    }
   }
   return need;
 }

@@ -79,7 +79,8 @@ void THttpProxyThread::SendConnectError() {
 bool THttpProxyThread::ProcessQuery(TMemoryStream* store) {
   // The open upstream connection serves only the host and port it was opened for: a request
   // for another port of the same host must not reach the server behind the first one.
-  if (lastHost != host || lastPort != port) querySock->CloseSocket();
+  // A tunnel always gets a connection of its own, never one that has carried requests.
+  if (lastHost != host || lastPort != port || method == "CONNECT") querySock->CloseSocket();
   if (querySock->Socket() == kInvalidSocket) {
     querySock->Connect(UpstreamHost(), UpstreamPort());
     if (querySock->LastError() != 0) {

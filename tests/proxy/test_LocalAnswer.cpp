@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ProxyTestSupport.h"
+#include "platform/Beep.h"
 #include "platform/DateTime.h"
 #include "proxy/DateTimeStamp.h"
 #include "support/LoopbackHttpServer.h"
@@ -277,4 +278,32 @@ TEST_F(LocalAnswer, VersionedFilesAreRefreshedOnceWhileFilesAreNotUpdated) {
   PutFile("images/plain.swf", "PLAIN");
   HeadWithoutDate(Get(Url("images/plain.swf")), &body);
   EXPECT_EQ(body, "PLAIN");
+}
+
+TEST_F(LocalAnswer, StoreFailureEndsTheConnectionAndReachesTheProxyLogAfterTheStop) {
+  std::atomic<int> beeps{0};
+  TBeepHandler old = SetBeepHandler([&](int, int) { ++beeps; });
+  // "blocker" is a file, so nothing can be stored below it.
+  PutFile("images/blocker", "file");
+  TScriptedAnswer slow;
+  slow.Bytes = HttpAnswer("200 OK", "BODY");
+  slow.DelayMs = 1500;
+  fSite.SetAnswer("/images/blocker/x.gif", slow);
+  TTCPBlockSocket& c = Client();
+  c.SendString("GET " + Url("images/blocker/x.gif") + " HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(fSite.WaitForRequests(1));
+  // The proxy stops while the worker still waits for the site; its late error line must go to
+  // a live log.
+  StopLocalProxy();
+  EXPECT_EQ(ReadAll(c, 5000), HttpAnswer("200 OK", "BODY"));
+  std::string log;
+  for (int i = 0; i < 200 && log.find("Exception") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (FileExists(fFolder->Path("LocalProxy.log")))
+      log = test::ReadWholeFile(fFolder->Path("LocalProxy.log"));
+  }
+  EXPECT_TRUE(log.starts_with("Error: ")) << log;
+  EXPECT_NE(log.find("Exception in THttpProxyThread.Execute: "), std::string::npos) << log;
+  EXPECT_EQ(beeps, 1);
+  SetBeepHandler(old);
 }

@@ -3,8 +3,9 @@
  *
  * A plug-in is a shared library (".so") placed in the client's program folder, beside the
  * executable. At start-up the client lists the ordinary "*.so" files of that folder (names
- * beginning with "." are skipped), loads each one with dlopen("./NAME", RTLD_NOW | RTLD_LOCAL)
- * and looks up the five exports below, by these exact names and in this order:
+ * beginning with "." are skipped) in name order, letter case aside, loads each one by its path
+ * in that folder (dlopen("/program/folder/NAME", RTLD_NOW | RTLD_LOCAL); the library search path
+ * is never used) and looks up the five exports below, by these exact names and in this order:
  *
  *   GetVersion, GetDescription, OpenBrowserPage, CloseBrowserPage, ShowSettings
  *
@@ -60,8 +61,10 @@
  *   A plug-in routine should not fail. If one does (a fault such as a bad memory access, or a
  *   C++ exception leaving it), the client catches it: a failing event handler is written to the
  *   client's debug log and the next plug-in still receives the event; failures in
- *   OpenBrowserPage and CloseBrowserPage are dropped. A plug-in whose routine faulted may be left
- *   in an inconsistent state; the client does not unload it.
+ *   OpenBrowserPage and CloseBrowserPage are dropped; a failing GetDescription at start-up marks
+ *   the plug-in's entry in the client's statistics report; failures in ShowSettings (and in
+ *   GetDescription or GetVersion later on) reach the client's exception log. A plug-in whose
+ *   routine faulted may be left in an inconsistent state; the client does not unload it.
  */
 #ifndef VELM_PLUGIN_H
 #define VELM_PLUGIN_H
@@ -103,8 +106,9 @@ typedef int16_t VelmBool;
 typedef uint16_t VelmWideChar;
 typedef VelmWideChar* VelmWideString;
 
-/* A new wide string holding `length` UTF-16 characters copied from `text` (text may be NULL
-   when length is 0). Returns NULL for length 0 or when memory is exhausted. */
+/* A new wide string holding `length` UTF-16 characters copied from `text`; with text NULL the
+   characters are left for the caller to fill in. Returns NULL for length 0 (the empty text) or
+   when memory is exhausted. */
 static inline VelmWideString VelmWideStringAlloc(const VelmWideChar* text, uint32_t length) {
   if (length == 0 || length > (UINT32_MAX - 8) / 2) return NULL;
   unsigned char* block = (unsigned char*)malloc(4 + (size_t)length * 2 + 2);

@@ -7,6 +7,7 @@
 #include "app/Options.h"
 #include "app/UrlHistory.h"
 #include "net/Transport.h"
+#include "plugins/Plugins.h"
 #include "proxy/LocalProxy.h"
 #include "update/SingleFileUpdate.h"
 
@@ -29,6 +30,8 @@ std::vector<TProcessModule> CoreProcessModules() {
       {3, "Transport", InitializeTransport, FinalizeTransport},
       // RefreshedFiles. Frees SingleFileUpdater (made by VelmMain) and the list.
       {4, "UpdateProcessor", InitializeUpdateProcessor, FinalizeUpdateProcessor},
+      // The plug-in table: empty at start, emptied at the end; the libraries stay loaded.
+      {5, "Plugins", InitializePlugins, FinalizePlugins},
       // The proxy's worker lock; a proxy still running at the end is stopped.
       {8, "LocalProxy", InitializeLocalProxy, FinalizeLocalProxy},
       {9, "OpenUrl", InitializeOpenUrl, FinalizeOpenUrl},

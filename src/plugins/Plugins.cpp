@@ -14,7 +14,6 @@
 #include "app/AppSettings.h"
 #include "app/HotKeys.h"
 #include "app/Md5.h"
-#include "platform/Encoding.h"
 #include "platform/MemoryStream.h"
 #include "platform/ProgramPath.h"
 
@@ -27,6 +26,13 @@ namespace {
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() > tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// File names here are UTF-8: only the Latin letters have a case to set aside.
+std::string AsciiUpper(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return text;
 }
 
 // The plug-in candidates of the current folder: ordinary "*.so" files, names beginning with "."
@@ -44,7 +50,7 @@ std::vector<std::string> ListPluginFiles() {
     names.push_back(name);
   }
   std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    std::string ua = UpperCase(a), ub = UpperCase(b);
+    std::string ua = AsciiUpper(a), ub = AsciiUpper(b);
     return ua != ub ? ua < ub : a < b;
   });
   return names;

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <functional>
 
-#include "plugins/PluginEvent.h"
 #include "plugins/Plugins.h"
 #include "plugins/support/PluginTestSupport.h"
 
@@ -14,26 +13,9 @@ using velm::test::PointerText;
 using velm::test::TPluginFolder;
 using velm::test::TRecording;
 using velm::test::TRecordingBrowser;
+using velm::test::TTestTab;
 
 namespace {
-
-// One tab as the tab list makes it: the browser, its page record and the plug-ins' tables.
-struct TTestTab {
-  TRecordingBrowser Browser;
-  TBrowserPage Page{};
-  TPluginEventTables Tables;
-  char FrameAnchor = 0;
-  TPluginPageObjects Objects;
-  TTestTab() {
-    Objects.Browser = ToPluginObject(&Browser);
-    Objects.Frame = ToPluginObject(&FrameAnchor);
-    FillBrowserPage(Page, Browser);
-    OpenPluginPages(Page, Tables);
-  }
-  ~TTestTab() { ClosePluginPages(Page); }
-  void Fire(TBrowserEventArgs& args) { DispatchPluginEvent(Tables, Page, args, Objects); }
-  std::string Id() const { return PointerText(&Page); }
-};
 
 TBrowserEventArgs Navigation(const std::u16string& url, bool cancel = false) {
   TBrowserEventArgs a(TBrowserEvent::BeforeNavigate2);

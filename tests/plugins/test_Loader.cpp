@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "app/Md5.h"
+#include "net/URLCoding.h"
 #include "platform/Encoding.h"
 #include "plugins/Plugins.h"
 #include "plugins/support/PluginTestSupport.h"
@@ -112,4 +113,17 @@ TEST(LoadPlugins, FinalizeEmptiesTheTableButLeavesLibrariesLoaded) {
     EXPECT_NE(again, nullptr);
     if (again) dlclose(again);  // drops only the reference taken here
   }
+}
+
+TEST(LoadPlugins, ReportTravelsReadablyInTheStatisticsQuery) {
+  TPluginFolder f;
+  TMD5Digest known = f.Install("Recorder", "Alpha.so");
+  TMD5Digest zlog = f.Install("RecorderCyrillic", "Zlog.so");
+  f.SetKnownDigest(known);
+  f.Load();
+  // The statistics request's query text, as it is sent: separators readable, the Cyrillic
+  // description and its blank percent-encoded.
+  EXPECT_EQ(
+      EncodeQuery("p=" + f.Report + "&s=" + std::to_string(f.UnknownCount)),
+      "p=Alpha|Zlog;%C6%F3%F0%ED%E0%EB%20%F1%EE%E1%FB%F2%E8%E9;" + MD5DigestToHex(zlog) + "&s=1");
 }

@@ -76,6 +76,7 @@ TRecording::TRecording() {
         [](void* context, const char* line) {
           auto* source = static_cast<TSource*>(context);
           source->Owner->Lines.push_back(source->Name + ": " + line);
+          if (source->Owner->OnLine) source->Owner->OnLine(source->Owner->Lines.back());
         },
         fSources.back().get());
   }

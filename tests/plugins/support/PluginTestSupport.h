@@ -3,6 +3,7 @@
 // recorder plug-in's own hooks.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "app/AppSettings.h"
 #include "app/Debug.h"
 #include "platform/Beep.h"
+#include "plugins/PluginEvent.h"
 #include "plugins/Plugins.h"
 #include "support/TestFolder.h"
 
@@ -52,6 +54,8 @@ class TRecording {
   TRecording();
   ~TRecording();
   std::vector<std::string> Lines;
+  // Called with each line while the plug-in is still inside the call it records.
+  std::function<void(const std::string& line)> OnLine;
   // Lines that contain `part`.
   std::vector<std::string> With(const std::string& part) const;
   void Clear() { Lines.clear(); }
@@ -96,6 +100,24 @@ class TRecordingBrowser : public IPluginBrowser {
   std::u16string Name = u"Главная";
   std::u16string Url = u"http://site/index.php";
   bool StopThrows = false;
+};
+
+// One tab as the tab list makes it: a browser, its page record and the plug-ins' tables.
+struct TTestTab {
+  TRecordingBrowser Browser;
+  TBrowserPage Page{};
+  TPluginEventTables Tables;
+  char FrameAnchor = 0;
+  TPluginPageObjects Objects;
+  TTestTab() {
+    Objects.Browser = ToPluginObject(&Browser);
+    Objects.Frame = ToPluginObject(&FrameAnchor);
+    FillBrowserPage(Page, Browser);
+    OpenPluginPages(Page, Tables);
+  }
+  ~TTestTab() { ClosePluginPages(Page); }
+  void Fire(TBrowserEventArgs& args) { DispatchPluginEvent(Tables, Page, args, Objects); }
+  std::string Id() const { return PointerText(&Page); }
 };
 
 }  // namespace velm::test

@@ -198,7 +198,8 @@ void TfMain::ShowFightAlert() {
 }
 
 void TfMain::N66Click() {
-  if (FTabList && FTabList->CurrentTab) FTabList->CloseTab(FTabList->CurrentTab);
+  // The tab decides: the first one does not close.
+  if (FTabList && FTabList->CurrentTab) FTabList->CurrentTab->Close();
 }
 
 void TfMain::N6Click() {
@@ -218,8 +219,18 @@ void TfMain::SendEditKey(int key) {
     view->triggerPageAction(key == Qt::Key_C ? QWebEnginePage::Copy : QWebEnginePage::Paste);
     return;
   }
-  // Ctrl down, key down, key up, Ctrl up, sent to the view itself so that no shortcut of this
-  // window takes them again.
+  // Ctrl down, key down, key up, Ctrl up, sent to the view. The window's own Ctrl+C and Ctrl+V
+  // are switched off meanwhile, or they would take the keys again, without end.
+  miEditCopy->setEnabled(false);
+  miEditPaste->setEnabled(false);
+  struct TEnableAgain {
+    QAction* a;
+    QAction* b;
+    ~TEnableAgain() {
+      a->setEnabled(true);
+      b->setEnabled(true);
+    }
+  } enableAgain{miEditCopy, miEditPaste};
   QWidget* receiver = target->focusWidget() ? target->focusWidget() : target;
   const QString text = QString(QChar(key == Qt::Key_C ? 0x03 : 0x16));
   QKeyEvent ctrlDown(QEvent::KeyPress, Qt::Key_Control, Qt::ControlModifier);

@@ -3,6 +3,7 @@
 #include <QMessageBox>
 #include <QWebEngineView>
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -46,6 +47,17 @@ void RaiseMainWindow() {
   window->showNormal();
   window->raise();
   window->activateWindow();
+}
+
+// The downloaded executable is written like any other file, without the run bits; it gets those
+// of the running executable, or it could not be started.
+void MakeNewExeRunnable() {
+  const std::string newExe = ChangeFileExt(ExePath(), kNewExeExtension);
+  struct stat running {};
+  struct stat downloaded {};
+  if (stat(ExePath().c_str(), &running) != 0 || stat(newExe.c_str(), &downloaded) != 0) return;
+  const mode_t runBits = (running.st_mode & (S_IXUSR | S_IXGRP | S_IXOTH)) | S_IXUSR;
+  chmod(newExe.c_str(), (downloaded.st_mode & 07777) | runBits);
 }
 
 }  // namespace
@@ -105,7 +117,10 @@ int RunVelmC2(int argc, char** argv) {
     splash->exec();
 
     bool selfUpdateStarted = false;
-    if (ClientUpdated) selfUpdateStarted = RunProcess(SelfUpdateCommandLine());
+    if (ClientUpdated) {
+      MakeNewExeRunnable();
+      selfUpdateStarted = RunProcess(SelfUpdateCommandLine());
+    }
     if (!selfUpdateStarted && fMain && !TVelmApplication::QuitRequested()) status = app.exec();
 
     instance.Release();

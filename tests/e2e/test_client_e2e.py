@@ -19,6 +19,7 @@ import tempfile
 import threading
 import time
 import unittest
+import urllib.request
 
 ARGS = None
 
@@ -87,7 +88,8 @@ class ClientRun(unittest.TestCase):
         cls.site_root = os.path.join(cls.work, "site")
         cls.site = subprocess.Popen(
             [sys.executable, ARGS.site, "--root", cls.site_root, "--port", "0", "--fresh",
-             "--bind", "127.0.0.1,127.0.0.2,127.0.0.3"],
+             "--bind", "127.0.0.1,127.0.0.2,127.0.0.3",
+             "--client-exe", os.path.join(cls.program, "VelmC2")],
             stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         line = cls.site.stdout.readline()
         m = re.search(r"serving (http://\S+)", line)
@@ -103,6 +105,12 @@ class ClientRun(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
+        # A client restarted by the self-update is no child of ours; it is found by its window.
+        for pid in cls.restarted_pids():
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except OSError:
+                pass
         for p in reversed(cls.started + [cls.site, cls.xvfb]):
             if p.poll() is None:
                 p.send_signal(signal.SIGTERM)
@@ -110,9 +118,29 @@ class ClientRun(unittest.TestCase):
                     p.wait(10)
                 except subprocess.TimeoutExpired:
                     p.kill()
-        shutil.rmtree(cls.work, ignore_errors=True)
+        if not os.environ.get("VELM_E2E_KEEP"):
+            shutil.rmtree(cls.work, ignore_errors=True)
 
     # --- helpers -------------------------------------------------------------------------------
+
+    @classmethod
+    def restarted_pids(cls):
+        """The client that holds the folder's lock when it is no child of ours (the one a
+        self-update started), while a main window is up."""
+        try:
+            with open(os.path.join(cls.program, "velm_client.lock")) as f:
+                pid = int(f.read().strip() or 0)
+        except (OSError, ValueError):
+            return set()
+        if not pid or pid in {p.pid for p in cls.started}:
+            return set()
+        try:
+            os.kill(pid, 0)
+        except OSError:
+            return set()
+        r = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Велмара$"],
+                           env=cls.env, capture_output=True, text=True)
+        return {pid} if r.stdout.split() else set()
 
     @classmethod
     def start_client(cls):
@@ -225,6 +253,25 @@ class ClientRun(unittest.TestCase):
         self.assertEqual((g["X"], g["Y"]), (90, 70))
         # A later start sends its own single statistics request.
         self.assertTrue(wait_for(lambda: len(self.stats_lines()) == 2, 20))
+
+    def test_4_published_client_replaces_itself_and_starts_again(self):
+        cls = type(self)
+        window = self.main_window()
+        subprocess.run(["xdotool", "windowfocus", "--sync", window], env=self.env)
+        subprocess.run(["xdotool", "key", "alt+F4"], env=self.env)
+        self.assertEqual(cls.client.wait(30), 0)
+        exe = os.path.join(self.program, "VelmC2")
+        before = os.stat(exe).st_mtime
+        with urllib.request.urlopen(self.site_url + "_demo/publish?package=client") as answer:
+            self.assertIn(b"VelmC2", answer.read())
+
+        old = self.start_client()
+        # The start-up update stores the new executable, hands over to it and ends.
+        self.assertEqual(old.wait(90), 0)
+        # The copy replaces VelmC2 and starts it: a main window of another process comes up.
+        self.assertTrue(wait_for(lambda: self.restarted_pids(), 90), "no restarted client")
+        self.assertGreater(os.stat(exe).st_mtime, before)
+        self.assertTrue(wait_for(lambda: len(self.stats_lines()) == 3, 30), self.stats_lines())
 
 
 if __name__ == "__main__":

@@ -11,8 +11,12 @@ namespace {
 QString InstalledFamily(const char* family) {
   QStringList wanted{QString::fromLatin1(family)};
   if (std::strcmp(family, "Tahoma") == 0)
-    wanted << "DejaVu Sans Condensed" << "Liberation Sans Narrow" << "DejaVu Sans";
-  wanted << "DejaVu Sans" << "Liberation Sans" << "Noto Sans";
+    wanted << "DejaVu Sans Condensed"
+           << "Liberation Sans Narrow"
+           << "DejaVu Sans";
+  wanted << "DejaVu Sans"
+         << "Liberation Sans"
+         << "Noto Sans";
   const QStringList installed = QFontDatabase::families();
   for (const QString& name : wanted)
     if (installed.contains(name, Qt::CaseInsensitive)) return name;

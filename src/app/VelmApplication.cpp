@@ -51,7 +51,13 @@ bool TVelmApplication::notify(QObject* receiver, QEvent* event) {
 
 void TVelmApplication::RequestQuit() {
   gQuitRequested = true;
-  QMetaObject::invokeMethod(qApp, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      qApp, [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+}
+
+void TVelmApplication::CancelQuitRequest() {
+  gQuitRequested = false;
+  QCoreApplication::removePostedEvents(qApp, QEvent::MetaCall);
 }
 
 bool TVelmApplication::QuitRequested() {

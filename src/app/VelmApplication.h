@@ -17,6 +17,8 @@ class TVelmApplication : public QApplication {
   // The quit request: it stays pending, so a loop that starts after it ends at once.
   static void RequestQuit();
   static bool QuitRequested();
+  // Takes back a pending request that has not been acted on (tests of the request itself).
+  static void CancelQuitRequest();
 };
 
 }  // namespace velm

@@ -1,10 +1,10 @@
 #include "app/VelmC2.h"
 
-#include <QMessageBox>
-#include <QWebEngineView>
 #include <QtWebEngineCore/qtwebenginecoreglobal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <QMessageBox>
+#include <QWebEngineView>
 
 #include <cstdlib>
 #include <cstring>
@@ -104,7 +104,8 @@ int RunVelmC2(int argc, char** argv) {
       return 0;
     }
     instance.ListenForRaise([] {
-      QMetaObject::invokeMethod(qApp, [] { RaiseMainWindow(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          qApp, [] { RaiseMainWindow(); }, Qt::QueuedConnection);
     });
 
     // The splash lives until the end: the main window's timer runs background updates on it.

@@ -6,7 +6,8 @@
 namespace velm {
 
 // Message and caption a second start shows before it ends.
-inline constexpr const char* kSecondCopyText = "Одна копия клиента игры уже запущена, используйте её";
+inline constexpr const char* kSecondCopyText =
+    "Одна копия клиента игры уже запущена, используйте её";
 inline constexpr const char* kSecondCopyCaption = "Отмена запуска второй копии программы";
 inline constexpr const char* kBrowserTooOldText =
     "Для успешной работы клиента на вашем компьютере необходимо установить Internet Explorer "

@@ -182,11 +182,13 @@ void TfMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfMain::StartFightAlert() {
-  QMetaObject::invokeMethod(this, [this] { ShowFightAlert(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { ShowFightAlert(); }, Qt::QueuedConnection);
 }
 
 void TfMain::ResetFightAlert() {
-  QMetaObject::invokeMethod(this, [this] { FAlertShown = false; }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { FAlertShown = false; }, Qt::QueuedConnection);
 }
 
 void TfMain::ShowFightAlert() {

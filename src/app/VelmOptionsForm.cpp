@@ -43,20 +43,19 @@ TVelmOptionsForm::TVelmOptionsForm(QWidget* owner) : QDialog(owner) {
   eInterval->setValue(10);
   eInterval->setGeometry(320, 36, 73, 21);
 
-  rCloseWindowMode = new TRadioGroup(
-      UiText(" При закрытии окна внутри клиента... "),
-      {UiText("Переключаться на главное (первое) окно"),
-       UiText("Переключаться на окно, следующее за закрытым"),
-       UiText("Переключаться на окно, из которого было открыто данное окно")},
-      this);
+  rCloseWindowMode =
+      new TRadioGroup(UiText(" При закрытии окна внутри клиента... "),
+                      {UiText("Переключаться на главное (первое) окно"),
+                       UiText("Переключаться на окно, следующее за закрытым"),
+                       UiText("Переключаться на окно, из которого было открыто данное окно")},
+                      this);
   rCloseWindowMode->setObjectName("rCloseWindowMode");
   rCloseWindowMode->setGeometry(12, 66, 464, 102);
 
   // Kept, not shown: its key must survive an OK with the value it has.
-  rOpenWindowMode = new TRadioGroup(UiText(" При открытии нового окна внутри клиента... "),
-                                    {UiText("Переключаться на него"),
-                                     UiText("Оставаться в том же окне")},
-                                    this);
+  rOpenWindowMode =
+      new TRadioGroup(UiText(" При открытии нового окна внутри клиента... "),
+                      {UiText("Переключаться на него"), UiText("Оставаться в том же окне")}, this);
   rOpenWindowMode->setObjectName("rOpenWindowMode");
   rOpenWindowMode->setGeometry(12, 66, 464, 70);
   rOpenWindowMode->hide();

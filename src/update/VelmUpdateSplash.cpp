@@ -93,10 +93,9 @@ TfmUpdateSplash::TfmUpdateSplash(std::function<void()> createMainWindow)
   bg->setGeometry(0, 0, 481, 259);
   bg->setPixmap(SplashBackgroundPicture());
 
-  MTitle = Memo(this, "MTitle", QRect(38, 45, 405, 18), QColor(64, 48, 48), QColor(192, 192, 192),
-                12);
-  MLog = Memo(this, "MLog", QRect(38, 64, 405, 121), QColor(48, 40, 40), QColor(128, 128, 128),
-              11);
+  MTitle =
+      Memo(this, "MTitle", QRect(38, 45, 405, 18), QColor(64, 48, 48), QColor(192, 192, 192), 12);
+  MLog = Memo(this, "MLog", QRect(38, 64, 405, 121), QColor(48, 40, 40), QColor(128, 128, 128), 11);
 
   Image1 = new QLabel(this);
   Image1->setObjectName("Image1");
@@ -204,7 +203,8 @@ void TfmUpdateSplash::Timer1Timer() {
     reject();
     return;
   }
-  if (Processor->AllListsFailed && Processor->ClientVersionChanged()) ShowConnectionSettings(nullptr);
+  if (Processor->AllListsFailed && Processor->ClientVersionChanged())
+    ShowConnectionSettings(nullptr);
   Processor->SaveClientVersion();
   if (ShowAlert) {
     while ((Now() - AlertShownAt) * 86400000.0 < kAlertMinimumMs) {
@@ -249,7 +249,8 @@ void TfmUpdateSplash::OnEvent(uint8_t kind, const std::string& text) {
     if (StartupUpdateDone && !ShownInBackground && !fVisible) {
       ShownInBackground = true;
       // Windows are touched on their own thread only.
-      QMetaObject::invokeMethod(this, [this] { ShowOnTop(); }, Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          this, [this] { ShowOnTop(); }, Qt::QueuedConnection);
     }
     return;
   }

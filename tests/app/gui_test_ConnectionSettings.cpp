@@ -53,9 +53,9 @@ TEST(ConnectionPortText, DecimalIntegerWithOptionalSign) {
     bool ok;
     int32_t port;
   } cases[] = {
-      {"8080", true, 8080},   {"-1", true, -1},         {"70000", true, 70000},
-      {"+81", true, 81},      {"", false, 0},           {"80a", false, 0},
-      {" 80", false, 0},      {"-", false, 0},          {"99999999999", false, 0},
+      {"8080", true, 8080}, {"-1", true, -1}, {"70000", true, 70000},
+      {"+81", true, 81},    {"", false, 0},   {"80a", false, 0},
+      {" 80", false, 0},    {"-", false, 0},  {"99999999999", false, 0},
       {"0x50", false, 0},
   };
   for (const auto& c : cases) {

@@ -177,8 +177,9 @@ TEST_F(DialogTest, ShowOptionsOkRearmsTheTimerAndCancelTouchesNothing) {
 }
 
 TEST_F(DialogTest, OpenUrlAddsTypedAddressesOnceAndOpensThemAsTyped) {
-  WriteIni("[OpenUrl]\r\nCount=2\r\nUrl0=http://a.example/\r\nUrl1=http://B.example/x\r\n"
-           "Url2=stale\r\nUrl3=stale too\r\n");
+  WriteIni(
+      "[OpenUrl]\r\nCount=2\r\nUrl0=http://a.example/\r\nUrl1=http://B.example/x\r\n"
+      "Url2=stale\r\nUrl3=stale too\r\n");
   Start();
   std::vector<std::string> opened;
   auto open = [&](const std::string& url) { opened.push_back(url); };

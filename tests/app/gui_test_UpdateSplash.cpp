@@ -87,10 +87,10 @@ TEST_F(SplashTest, LogLinesTitleAndProgressReachTheWindow) {
   splash.OnEvent(kUpdEventLine, "");
   splash.OnEvent(kUpdEventStep, "x");
   splash.OnEvent(kUpdEventError, Ansi("ошибка"));
-  EXPECT_EQ(splash.LogLines(),
-            (std::vector<std::string>{"first", Ansi("Обновление файлов Клиента"),
-                                      Ansi("Запрос свежих обновлений ... новый список файлов получен"),
-                                      "", "x ... " + Ansi("ошибка")}));
+  EXPECT_EQ(splash.LogLines(), (std::vector<std::string>{
+                                   "first", Ansi("Обновление файлов Клиента"),
+                                   Ansi("Запрос свежих обновлений ... новый список файлов получен"),
+                                   "", "x ... " + Ansi("ошибка")}));
   splash.OnDownloading(0.5);
   splash.RefreshUpdateProgress();
   EXPECT_EQ(splash.MTitle->toPlainText(), UiText("Обновление файлов Клиента"));
@@ -145,8 +145,8 @@ TEST_F(SplashTest, StopButtonLightsUnderTheMouseAndCancels) {
   QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(125, 218));
   QApplication::sendEvent(splash.UpdateStopRect, &enter);
   EXPECT_FALSE(splash.UpdateStopImageActive->isHidden());
-  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(125, 218),
-                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(125, 218), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
   QApplication::sendEvent(splash.UpdateStopRect, &release);
   EXPECT_TRUE(splash.CancelUpdate());
   QEvent leave(QEvent::Leave);

@@ -117,9 +117,9 @@ TEST_F(MainWindowTest, MenuOfTheDesign) {
   TfMain& w = Open();
   QStringList bar;
   for (QAction* a : w.menuBar()->actions()) bar << a->text();
-  EXPECT_EQ(bar, QStringList({UiText("Файл"), UiText("Открыть ссылку..."),
-                              UiText("Инфо по персонажу..."), UiText("Плагины"),
-                              UiText("О программе")}));
+  EXPECT_EQ(
+      bar, QStringList({UiText("Файл"), UiText("Открыть ссылку..."), UiText("Инфо по персонажу..."),
+                        UiText("Плагины"), UiText("О программе")}));
   QStringList file;
   for (QAction* a : w.miMain->actions()) file << (a->isSeparator() ? "-" : a->text());
   EXPECT_EQ(file, QStringList({UiText("Настройка опций клиента"), UiText("Настройка соединения"),

@@ -6,10 +6,10 @@
 #include "app/ClientStats.h"
 #include "app/Debug.h"
 #include "platform/Beep.h"
-#include "support/LoopbackHttpServer.h"
-#include "update/SingleFileUpdate.h"
 #include "platform/Encoding.h"
+#include "support/LoopbackHttpServer.h"
 #include "support/TestFolder.h"
+#include "update/SingleFileUpdate.h"
 
 using namespace velm;
 
@@ -41,8 +41,8 @@ TEST_F(ClientStatsTest, NoPluginsAndNoFlashPlayer) {
 
 TEST_F(ClientStatsTest, ReportIsEncodedButItsSeparatorsStayReadable) {
   // Two plug-ins: the known one by name only, the other with its description and digest.
-  const std::string report = "known|tools;" + Ansi("Помощник боя") + " v1;" +
-                             "0123456789ABCDEF0123456789ABCDEF";
+  const std::string report =
+      "known|tools;" + Ansi("Помощник боя") + " v1;" + "0123456789ABCDEF0123456789ABCDEF";
   EXPECT_EQ(ClientStatsQuery(report, 1), "p=" + report + "&s=1&pv=2.05&fv=Unknown");
   // "Помощник боя" in Windows-1251: CF EE EC EE F9 ED E8 EA, blank, E1 EE FF.
   EXPECT_EQ(ClientStatsUrl(report, 1),

@@ -36,8 +36,8 @@ std::string AsciiUpper(std::string text) {
 }
 
 // The plug-in candidates of the current folder: ordinary "*.so" files, names beginning with "."
-// (hidden files) skipped. They come sorted by name, letter case aside, which is the order the
-// client's original file system listed them in, so menus and reports keep a stable order.
+// (hidden files) skipped. They come sorted by name, letter case aside, which is the
+// order a Windows file system lists them in, so menus and reports keep a stable order.
 std::vector<std::string> ListPluginFiles() {
   std::vector<std::string> names;
   std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir("."), closedir);

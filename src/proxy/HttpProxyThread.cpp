@@ -31,7 +31,6 @@ THttpProxyThread::~THttpProxyThread() {
 std::shared_ptr<THttpProxyThread> THttpProxyThread::Create(int index, std::shared_ptr<TDebug> log,
                                                            int timeoutMs) {
   auto worker = std::make_shared<THttpProxyThread>(index, std::move(log), timeoutMs);
-  worker->fSelf = worker;
   // The thread owns a share of its object, so a worker still serving after the stop lives on
   // until its connection ends, then frees itself.
   ++gRunningWorkers;
@@ -127,6 +126,18 @@ std::string HeadText(const TTextList& lines) {
   }
   text += "\r\n";
   return text;
+}
+
+std::string TrimBlanks(const std::string& s) {
+  size_t b = s.find_first_not_of(' ');
+  if (b == std::string::npos) return {};
+  size_t e = s.find_last_not_of(' ');
+  return s.substr(b, e - b + 1);
+}
+
+std::string AfterFirstSpace(const std::string& line) {
+  size_t p = line.find(' ');
+  return p == std::string::npos ? std::string() : line.substr(p + 1);
 }
 
 int64_t StrToInt64Def(const std::string& text, int64_t def) {

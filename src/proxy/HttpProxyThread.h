@@ -78,7 +78,6 @@ class THttpProxyThread {
 
   const int fIndex;
   std::shared_ptr<TDebug> fLog;
-  std::weak_ptr<THttpProxyThread> fSelf;
 
   // Pool mechanics.
   int clientSocket = kInvalidSocket;
@@ -110,6 +109,10 @@ int RunningProxyWorkers();
 
 // The text of a header list as it goes on the wire: each line and CR LF, then one more CR LF.
 std::string HeadText(const TTextList& lines);
+// Text without blanks at either end.
+std::string TrimBlanks(const std::string& s);
+// A header line's value as the proxy reads it: the text after the line's first space.
+std::string AfterFirstSpace(const std::string& line);
 // The integer of text as the proxy reads header values: leading blanks allowed, then an optional
 // sign and decimal digits to the end; anything else (or an overflow) gives def.
 int64_t StrToInt64Def(const std::string& text, int64_t def);

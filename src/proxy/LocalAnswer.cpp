@@ -60,7 +60,7 @@ std::string THttpProxyThread::LocalFileName() const {
     }
     start = end + 1;
   }
-  if (segments.empty()) return {};
+  if (segments.empty() || rootFolder.empty()) return {};
   std::string name = rootFolder;
   if (name.empty() || name.back() != '/') name += '/';
   for (size_t i = 0; i < segments.size(); ++i) {

@@ -64,13 +64,16 @@ int TLocalProxyService::BusyWorkers() const {
 void TLocalProxyService::Execute() {
   TTCPBlockSocket listener;
   listener.Bind("127.0.0.1", std::to_string(fPort));
-  if (listener.LastError() == 0) listener.Listen();
+  if (listener.LastError() == 0) {
+    // 10 ms, which the system takes as 0 s; the accepted connections do not inherit it.
+    listener.SetLinger(true, 10);
+    listener.Listen();
+  }
   const bool bindFailed = listener.LastError() != 0;
   if (bindFailed) {
     // No message, no retry, no other port: the workers stay idle until the stop.
     SetState(TProxyListenState::BindFailed);
   } else {
-    listener.SetLinger(true, 10);
     fBoundPort = listener.GetLocalPort();
     SetState(TProxyListenState::Listening);
     while (!fTerminated) {

@@ -10,24 +10,12 @@
 namespace velm {
 namespace {
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
-
 // The part before the first space; text keeps what follows it (nothing when there is no space).
 std::string SplitAtSpace(std::string& text) {
   size_t p = text.find(' ');
   std::string head = text.substr(0, p);
   text = p == std::string::npos ? std::string() : text.substr(p + 1);
   return head;
-}
-
-std::string AfterFirstSpace(const std::string& line) {
-  size_t p = line.find(' ');
-  return p == std::string::npos ? std::string() : line.substr(p + 1);
 }
 
 bool IsValidUtf8(const std::string& s) {
@@ -91,9 +79,9 @@ bool THttpProxyThread::ProcessRequest() {
   } while (line.empty());
 
   std::string rest = line;
-  method = Trim(SplitAtSpace(rest));
-  uri = Trim(SplitAtSpace(rest));
-  commandProtocol = Trim(SplitAtSpace(rest));
+  method = TrimBlanks(SplitAtSpace(rest));
+  uri = TrimBlanks(SplitAtSpace(rest));
+  commandProtocol = TrimBlanks(SplitAtSpace(rest));
   if (method.empty() || uri.empty()) return false;
   contentLength = 0;
 

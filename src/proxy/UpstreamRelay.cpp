@@ -8,23 +8,11 @@
 namespace velm {
 namespace {
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(' ');
-  return s.substr(b, e - b + 1);
-}
-
-std::string AfterFirstSpace(const std::string& line) {
-  size_t p = line.find(' ');
-  return p == std::string::npos ? std::string() : line.substr(p + 1);
-}
-
 // A chunk-size line: the text before the first space, then before the first ";", trimmed, read
 // as hexadecimal; anything that is not a hexadecimal number counts as 0.
 int64_t ChunkSize(const std::string& line) {
-  std::string text = Trim(line.substr(0, line.find(' ')));
-  text = Trim(text.substr(0, text.find(';')));
+  std::string text = TrimBlanks(line.substr(0, line.find(' ')));
+  text = TrimBlanks(text.substr(0, text.find(';')));
   if (text.empty() || text.size() > 15) return 0;
   int64_t value = 0;
   for (char c : text) {
@@ -115,7 +103,7 @@ bool THttpProxyThread::ProcessQuery(TMemoryStream* store) {
     if (querySock->LastError() != 0 || line.empty()) return false;
     headers.push_back(line);
     size_t space = line.find(' ');
-    responseCommandProtocol = Trim(line.substr(0, space));
+    responseCommandProtocol = TrimBlanks(line.substr(0, space));
     std::string rest = space == std::string::npos ? std::string() : line.substr(space + 1);
     statusCode = static_cast<int>(StrToInt64Def(rest.substr(0, rest.find(' ')), 0));
     if (statusCode != 100) break;

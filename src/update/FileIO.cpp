@@ -130,7 +130,7 @@ bool SetFileDate(const std::string& path, TDateTime date) {
   time_t t;
   long nsec;
   if (!LocalDateTimeToUnix(date, t, nsec)) return false;
-  // Opened for writing like the original platform required; O_NONBLOCK keeps a FIFO from
+  // Opened for writing as Windows requires; O_NONBLOCK keeps a FIFO from
   // blocking the caller.
   TFileHandle file(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (file.Get() < 0) return false;

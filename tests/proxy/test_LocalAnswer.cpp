@@ -307,3 +307,16 @@ TEST_F(LocalAnswer, StoreFailureEndsTheConnectionAndReachesTheProxyLogAfterTheSt
   EXPECT_EQ(beeps, 1);
   SetBeepHandler(old);
 }
+
+TEST_F(LocalAnswer, ClosingAfterALargeAnswerLosesNoBytes) {
+  // The connection closes right after the send; a slow reader must still get every byte.
+  const std::string big = Bytes(8 << 20, 'L');
+  PutFile("images/big.swf", big);
+  TTCPBlockSocket& c = Client();
+  c.SendString("GET " + Url("images/big.swf") + " HTTP/1.1\r\n\r\n");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::string body;
+  HeadWithoutDate(ReadAll(c), &body);
+  EXPECT_EQ(body.size(), big.size());
+  EXPECT_TRUE(body == big);
+}

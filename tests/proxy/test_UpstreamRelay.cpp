@@ -146,6 +146,24 @@ TEST_F(UpstreamRelay, BrokenAnswersEndTheConnectionWithoutBytes) {
        {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc", true},
        "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n"},  // the head was already sent
   };
+  std::string manyHeaders = "HTTP/1.1 200 OK\r\n";
+  for (size_t i = 0; i <= kProxyMaxHeaderLines; ++i) manyHeaders += "X-H: 1\r\n";
+  std::string longHeader =
+      "HTTP/1.1 200 OK\r\nX-Long: " + std::string(kProxyMaxLineLength, 'x') + "\r\n\r\n";
+  // Nothing of an answer head goes out before the head is complete and within the limits.
+  struct {
+    const char* name;
+    TRawAnswer answer;
+    std::string expected;
+  } limits[] = {
+      {"more header lines than the limit", {manyHeaders + "Content-Length: 2\r\n\r\nok"}, ""},
+      {"a header line longer than the limit", {longHeader}, ""},
+  };
+  for (const auto& c : limits) {
+    SCOPED_TRACE(c.name);
+    TRawUpstream site({c.answer});
+    EXPECT_EQ(Exchange("GET " + site.Url("/b") + " HTTP/1.1\r\n\r\n"), c.expected);
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TRawUpstream site({c.answer});

@@ -75,7 +75,7 @@ TEST(UpdatePackage, LocalPathsOfListNames) {
   };
   for (const auto& c : cases) EXPECT_EQ(LocalPathOf(packages[c.package], c.name), c.path) << c.name;
 
-  // A prefix written with the original delimiter still lands below "pub/".
+  // A prefix written with the Windows delimiter still lands below "pub/".
   TUpdatePackageDesc legacy = packages[1];
   legacy.LocalPrefix = "pub\\";
   EXPECT_EQ(LocalPathOf(legacy, "images/x.gif"), "pub/images/x.gif");

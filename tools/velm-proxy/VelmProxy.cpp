@@ -25,7 +25,6 @@
 #include "app/ProcessModules.h"
 #include "proxy/HttpProxyThread.h"
 #include "proxy/LocalProxy.h"
-#include "update/SingleFileUpdate.h"
 #include "update/UpdatePackage.h"
 #include "update/UpdateProcessor.h"
 
@@ -70,19 +69,6 @@ bool ParseArguments(int argc, char** argv, TMode& mode) {
   return true;
 }
 
-// The process-wide objects the engine needs, in the client's order; the update unit's rows are
-// added here when the engine's table does not carry them.
-std::vector<TProcessModule> EngineModules() {
-  std::vector<TProcessModule> rows = CoreProcessModules();
-  bool haveUpdate = false;
-  for (const TProcessModule& row : rows)
-    haveUpdate = haveUpdate || std::strcmp(row.Name, "UpdateProcessor") == 0;
-  if (!haveUpdate)
-    rows = ProcessModulesWith(
-        {{4, "UpdateProcessor", InitializeUpdateProcessor, FinalizeUpdateProcessor}});
-  return rows;
-}
-
 // One whole update run on this thread; false when every file list failed.
 bool RunWholeUpdate(TConsoleUpdateLogger& logger) {
   TUpdateProcessor processor(&logger);
@@ -108,8 +94,8 @@ void Serve(TConsoleUpdateLogger& logger) {
 
 int Run(TMode mode) {
   SetIniFileName(kClientIniName);
-  TProcessModules modules(EngineModules());
-  if (!SingleFileUpdater) CreateSingleFileUpdater();
+  // The engine's process-wide objects in the client's order, released in reverse.
+  TProcessModules modules(CoreProcessModules());
   TConsoleUpdateLogger logger(stdout, gStop);
 
   if (mode != TMode::NoUpdate) {

@@ -6,6 +6,7 @@
 #include "app/Debug.h"
 #include "app/Options.h"
 #include "app/UrlHistory.h"
+#include "net/Transport.h"
 
 namespace velm {
 
@@ -13,6 +14,8 @@ std::vector<TProcessModule> CoreProcessModules() {
   return {
       // The current folder becomes the program folder; Debug. Frees Debug, then AppSettings.
       {1, "Common", InitializeCommon, FinalizeCommon},
+      // The connection settings from the INI file; cleared at the end.
+      {3, "Transport", InitializeTransport, FinalizeTransport},
       {9, "OpenUrl", InitializeOpenUrl, FinalizeOpenUrl},
       {10, "VelmOptions", InitializeVelmOptions, FinalizeVelmOptions},
       // AppSettings; released by Common.

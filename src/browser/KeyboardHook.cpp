@@ -92,7 +92,9 @@ bool TriggerMenuShortcut(QWidget* mainWindow, const QKeySequence& combination) {
   if (!menuBar) return false;
   QAction* found = nullptr;
   if (!MenuHasShortcut(menuBar->actions(), combination, found)) return false;
-  if (found->isEnabled()) found->trigger();
+  // Qt reports a hidden item as disabled; trigger() itself refuses only an item that was disabled
+  // on purpose, which is the rule wanted here.
+  found->trigger();
   return true;
 }
 
@@ -110,7 +112,9 @@ bool TKeyboardHook::eventFilter(QObject* watched, QEvent* event) {
   // widget's delivery counts.
   auto* receiver = qobject_cast<QWidget*>(watched);
   if (!receiver) return false;
-  if (event == fDeclinedEvent && fDeclinedReceiver && receiver->isAncestorOf(fDeclinedReceiver)) {
+  // (isAncestorOf counts the widget itself, so the same receiver is a new key.)
+  if (event == fDeclinedEvent && fDeclinedReceiver && receiver != fDeclinedReceiver &&
+      receiver->isAncestorOf(fDeclinedReceiver)) {
     fDeclinedReceiver = receiver;
     return false;
   }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "net/URLCoding.h"
 #include "platform/Encoding.h"
@@ -75,4 +76,15 @@ TEST(URLCoding, DecodeTable) {
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(DecodeURL(c.input), c.expected) << c.input;
+}
+
+TEST(URLCoding, DecodeNeverReadsPastTheText) {
+  // For the sanitizer build: each cut of an escaped text in a buffer with nothing after it.
+  const std::string text = "%E0%2b%4";
+  for (size_t n = 0; n <= text.size(); ++n) {
+    const std::vector<char> exact(text.begin(), text.begin() + n);
+    const std::string decoded = DecodeURL(std::string_view(exact.data(), n));
+    EXPECT_LE(decoded.size(), n);
+  }
+  EXPECT_EQ(DecodeURL(text), "\xE0+\x04");
 }

@@ -178,3 +178,31 @@ TEST(ZLib, LargeGzipRoundTripIsByteExact) {
   ASSERT_EQ(out.Size(), data.size());
   EXPECT_TRUE(out.View() == data);
 }
+
+TEST(ZLib, EveryCutAndSpoiledHeaderByteFailsCleanly) {
+  // Run under the sanitizer build: no cut or spoiled byte may make a decoder read out of bounds
+  // or raise anything but EDecompressionError.
+  const std::string body = Fixture("allfields.gz");
+  const std::string data = Fixture("data.bin");
+  auto decodeOrFail = [](TDecoder decoder, const std::string& bytes) {
+    try {
+      return Decode(decoder, bytes);
+    } catch (const EDecompressionError&) {
+      return std::string("<failed>");
+    }
+  };
+  for (size_t n = 0; n < body.size(); ++n) {
+    const std::string cut = body.substr(0, n);
+    EXPECT_NE(decodeOrFail(GZipDecompress, cut), data) << n;  // the trailer is cut at least
+    decodeOrFail(DeflateDecompress, cut);
+    decodeOrFail(DecompressStream, cut);
+  }
+  for (size_t i = 0; i < 40; ++i) {
+    for (char value : {'\0', '\xFF', '\x1E'}) {
+      std::string spoiled = body;
+      spoiled[i] = value;
+      decodeOrFail(GZipDecompress, spoiled);
+      decodeOrFail(DeflateDecompress, spoiled);
+    }
+  }
+}

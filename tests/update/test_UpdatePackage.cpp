@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/DateTime.h"
 #include "update/UpdatePackage.h"
@@ -153,4 +154,17 @@ TEST(UpdatePackage, IniKeysAndFlags) {
   EXPECT_FALSE(ClientUpdated.load());
   EXPECT_FALSE(FilesUpdated.load());
   EXPECT_FALSE(StartupUpdateDone.load());
+}
+
+TEST(UpdatePackage, EveryCutOfAListLineIsSkippedOrWhole) {
+  const std::string line = "images/a.gif\t2010.05.06 12-30-45";
+  for (size_t n = 0; n <= line.size(); ++n) {
+    std::string name;
+    TDateTime date = 0;
+    const std::vector<char> exact(line.begin(), line.begin() + n);  // nothing after the cut
+    const bool ok = ParseFileListLine(std::string_view(exact.data(), n), name, date);
+    // Only a cut inside the seconds still gives a (different) date.
+    EXPECT_EQ(ok, n >= line.size() - 1) << n;
+    if (ok) EXPECT_EQ(name, "images/a.gif");
+  }
 }

@@ -71,16 +71,24 @@ constexpr const char* kBootstrapTemplate = R"JS(
     if (name === "OBJECT" || name === "EMBED") return true;
     return node.firstElementChild !== null && node.querySelector("object,embed") !== null;
   }
-  observer = new MutationObserver(function (records) {
-    for (var i = 0; i < records.length; i++) {
-      var added = records[i].addedNodes;
-      for (var j = 0; j < added.length; j++) {
-        if (isFlashHost(added[j])) { load(); return; }
+  // While the parser builds the document one look at the end is cheaper than watching every
+  // node it adds; after that, elements that scripts add are watched.
+  function watch() {
+    if (document.querySelector("object,embed")) { load(); return; }
+    observer = new MutationObserver(function (records) {
+      for (var i = 0; i < records.length; i++) {
+        var added = records[i].addedNodes;
+        for (var j = 0; j < added.length; j++) {
+          if (isFlashHost(added[j])) { load(); return; }
+        }
       }
-    }
-  });
-  observer.observe(document, {childList: true, subtree: true});
-  if (document.querySelector && document.querySelector("object,embed")) load();
+    });
+    observer.observe(document, {childList: true, subtree: true});
+  }
+  if (document.readyState === "loading")
+    document.addEventListener("DOMContentLoaded", watch);
+  else
+    watch();
 })();
 )JS";
 

@@ -30,13 +30,13 @@ bool JsonStringValue(const std::string& json, const std::string& key, std::strin
   size_t at = json.find(quoted);
   if (at == std::string::npos) return false;
   at += quoted.size();
-  while (at < json.size() && (json[at] == ' ' || json[at] == '\t' || json[at] == '\r' ||
-                              json[at] == '\n'))
+  while (at < json.size() &&
+         (json[at] == ' ' || json[at] == '\t' || json[at] == '\r' || json[at] == '\n'))
     ++at;
   if (at >= json.size() || json[at] != ':') return false;
   ++at;
-  while (at < json.size() && (json[at] == ' ' || json[at] == '\t' || json[at] == '\r' ||
-                              json[at] == '\n'))
+  while (at < json.size() &&
+         (json[at] == ' ' || json[at] == '\t' || json[at] == '\r' || json[at] == '\n'))
     ++at;
   if (at >= json.size() || json[at] != '"') return false;
   size_t end = json.find('"', at + 1);

@@ -39,8 +39,8 @@ TEST(FlashPlayer, EmulatorFolderIsCheckedFileByFile) {
       {"no version", "package.json", R"({"name":"@ruffle-rs/ruffle"})", false},
       {"version not a string", "package.json", R"({"name":"@ruffle-rs/ruffle","version":6})",
        false},
-      {"version with markup", "package.json",
-       R"({"name":"@ruffle-rs/ruffle","version":"0.6<b>"})", false},
+      {"version with markup", "package.json", R"({"name":"@ruffle-rs/ruffle","version":"0.6<b>"})",
+       false},
       {"no script", "ruffle.js", "", true},
       {"empty script", "ruffle.js", "", false},
       {"no module", "72a20ef1c0b8ceb37720.wasm", "", true},
@@ -67,8 +67,9 @@ TEST(FlashPlayer, PackageDescriptionWithSpacesAndAFolderWithoutSlash) {
   test::TTestProgramFolder folder;
   std::string dir = folder.Path("ruffle/");
   WriteEmulator(dir);
-  WriteWholeFile(dir + "package.json",
-                 "{\n  \"name\" : \"@ruffle-rs/ruffle\",\n  \"version\":\t\"0.1.0-nightly.2024.5.1\"\n}\n");
+  WriteWholeFile(
+      dir + "package.json",
+      "{\n  \"name\" : \"@ruffle-rs/ruffle\",\n  \"version\":\t\"0.1.0-nightly.2024.5.1\"\n}\n");
   std::string text;
   int32_t version;
   ASSERT_TRUE(DetectRuffle(folder.Path("ruffle"), text, version));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSignalSpy>
@@ -9,7 +10,6 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "browser/QtWebBrowser.h"
 #include "support/TestFolder.h"
@@ -31,8 +31,8 @@ std::string TinyMovie() {
   char dir[] = "/tmp/velm-swf-XXXXXX";
   if (!mkdtemp(dir)) return {};
   std::string path = std::string(dir) + "/movie.swf";
-  std::string command = "python3 '" + std::string(VELM_SOURCE_DIR) +
-                        "/tools/tiny-swf/tiny_swf.py' '" + path + "'";
+  std::string command =
+      "python3 '" + std::string(VELM_SOURCE_DIR) + "/tools/tiny-swf/tiny_swf.py' '" + path + "'";
   std::string bytes;
   if (std::system(command.c_str()) == 0 && FileExists(path)) bytes = ReadWholeFile(path);
   std::remove(path.c_str());

@@ -28,8 +28,8 @@ const char* kStyle = "<style>body{margin:0;background:#fff}object,embed{display:
 
 std::string Page(const std::string& body) {
   return HttpAnswer("200 OK",
-                    std::string("<!DOCTYPE html><html><head>") + kStyle +
-                        "</head><body>" + body + "</body></html>",
+                    std::string("<!DOCTYPE html><html><head>") + kStyle + "</head><body>" + body +
+                        "</body></html>",
                     {"Content-Type: text/html; charset=windows-1251"});
 }
 
@@ -87,7 +87,9 @@ TEST(RuffleScheme, OnlyTheEmulatorsOwnKindsOfFileAreServed) {
       {"../ruffle.js", ""},
       {"sub/ruffle.js", ""},
       {"ruffle.js?x=1", ""},
-      {"r\xc3\xbc" "ffle.js", ""},
+      {"r\xc3\xbc"
+       "ffle.js",
+       ""},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -114,7 +116,8 @@ TEST_F(Ruffle, TheGamesMovieShowsAndItsRequestGoesThroughTheProxy) {
   EXPECT_TRUE(SameColour(Browser->Pixel(250, 180), kMovieShape))
       << std::hex << Browser->Pixel(250, 180);
   // Outside the movie the page stays white.
-  EXPECT_TRUE(SameColour(Browser->Pixel(700, 500), 0xFFFFFF)) << std::hex << Browser->Pixel(700, 500);
+  EXPECT_TRUE(SameColour(Browser->Pixel(700, 500), 0xFFFFFF))
+      << std::hex << Browser->Pixel(700, 500);
 
   std::string movieTarget = Site.Url("/game.swf?fight=1");
   EXPECT_GE(ProxiedRequestsWith(movieTarget), 1u);
@@ -123,7 +126,7 @@ TEST_F(Ruffle, TheGamesMovieShowsAndItsRequestGoesThroughTheProxy) {
   EXPECT_EQ(Browser->Run("window.__velmRuffle").toString(), QStringLiteral("loaded"));
 }
 
-TEST_F(Ruffle, MoviesInFramesPlayAndPagesWithoutFlashNeverLoadTheEmulator) {
+TEST_F(Ruffle, PagesWithoutFlashNeverLoadTheEmulatorAndLaterOrFramedMoviesPlay) {
   SetUpFolder(true);
   Site.SetAnswer("/plain.html", Page("<p>Нет Flash</p><iframe src=\"inner.html\"></iframe>"));
   Site.SetAnswer("/inner.html", Page("<p>Тоже нет</p>"));
@@ -140,6 +143,16 @@ TEST_F(Ruffle, MoviesInFramesPlayAndPagesWithoutFlashNeverLoadTheEmulator) {
   EXPECT_EQ(Browser->Run("typeof window.RufflePlayer.newest").toString(),
             QStringLiteral("undefined"));
   EXPECT_EQ(Browser->Run("window.RufflePlayer.config.autoplay").toString(), QStringLiteral("on"));
+
+  // A movie that a script adds later, inside another element, is found and plays.
+  Browser->Run(
+      "var holder = document.createElement('div');"
+      "holder.innerHTML = '<embed src=\"game.swf?fight=1\" width=\"550\" height=\"400\" "
+      "type=\"application/x-shockwave-flash\">';"
+      "document.body.insertBefore(holder, document.body.firstChild);");
+  EXPECT_TRUE(Browser->WaitForPixel(20, 20, kMovieBackground, 30000))
+      << std::hex << Browser->Pixel(20, 20) << " state "
+      << Browser->Run("window.__velmRuffle").toString().toStdString();
 
   ASSERT_TRUE(Browser->Load(Site.Url("/framed.html")));
   EXPECT_TRUE(Browser->WaitForPixel(20, 20, kMovieBackground, 30000))
@@ -172,8 +185,10 @@ TEST_F(Ruffle, TheSchemeServesOnlyTheEmulatorsFiles) {
   )JS");
   QString answers;
   for (int i = 0; i < 50; ++i) {
-    answers = Browser->Run("Object.keys(__answers).length == 6 ? "
-                       "JSON.stringify(__answers, Object.keys(__answers).sort()) : ''")
+    answers = Browser
+                  ->Run(
+                      "Object.keys(__answers).length == 6 ? "
+                      "JSON.stringify(__answers, Object.keys(__answers).sort()) : ''")
                   .toString();
     if (!answers.isEmpty()) break;
     QTest::qWait(100);

@@ -2,17 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+
 #include <cstdio>
 #include <cstdlib>
 
 #include "browser/QtWebBrowser.h"
 #include "support/TestFolder.h"
+
+extern char** environ;
 
 namespace velm::test {
 
@@ -38,6 +46,39 @@ std::string TinyMovie() {
   std::remove(path.c_str());
   rmdir(dir);
   return bytes;
+}
+
+TDemoSite::TDemoSite(const std::string& dir) {
+  int out[2];
+  if (pipe(out) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addclose(&actions, out[0]);
+  std::string script = std::string(VELM_SOURCE_DIR) + "/tools/demo-site/demo_site.py";
+  const char* args[] = {"python3", script.c_str(), "--port", "0", "--root", dir.c_str(), nullptr};
+  pid_t pid;
+  if (posix_spawnp(&pid, "python3", &actions, nullptr, const_cast<char**>(args), environ) == 0)
+    fPid = pid;
+  posix_spawn_file_actions_destroy(&actions);
+  close(out[1]);
+  // The first line names the address once the site accepts connections.
+  std::string line;
+  pollfd wait = {out[0], POLLIN, 0};
+  char c;
+  while (fPid > 0 && line.find('\n') == std::string::npos && poll(&wait, 1, 20000) > 0 &&
+         read(out[0], &c, 1) == 1)
+    line += c;
+  close(out[0]);
+  size_t at = line.find("http://");
+  if (at != std::string::npos) fRoot = line.substr(at, line.find(' ', at) - at);
+}
+
+TDemoSite::~TDemoSite() {
+  if (fPid <= 0) return;
+  kill(fPid, SIGTERM);
+  int status;
+  waitpid(fPid, &status, 0);
 }
 
 TShownBrowser::TShownBrowser() : View(std::make_unique<TQtWebBrowser>()) {
@@ -71,6 +112,16 @@ unsigned TShownBrowser::Pixel(int x, int y) {
   QImage image = View->grab().toImage();
   if (x >= image.width() || y >= image.height()) return 0xFFFFFFFFu;
   return image.pixel(x, y) & 0xFFFFFFu;
+}
+
+QPoint TShownBrowser::Corner(const QString& selector) {
+  QVariant answer = Run(QStringLiteral("(function () { var e = document.querySelector('%1');"
+                                       " if (!e) return '-1 -1'; var r = e.getBoundingClientRect();"
+                                       " return Math.round(r.left) + ' ' + Math.round(r.top); })()")
+                            .arg(selector));
+  QStringList parts = answer.toString().split(u' ');
+  if (parts.size() != 2) return {-1, -1};
+  return {parts[0].toInt(), parts[1].toInt()};
 }
 
 bool TShownBrowser::WaitForPixel(int x, int y, unsigned rgb, int timeoutMs) {

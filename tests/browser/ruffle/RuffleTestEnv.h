@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPoint>
 #include <QString>
 #include <QVariant>
 #include <memory>
@@ -31,6 +32,21 @@ class TRecordingProxy {
 // The bytes tools/tiny-swf/tiny_swf.py writes with its defaults (the script runs each time).
 std::string TinyMovie();
 
+// The demo game site (tools/demo-site) in a child process on a free port, its folder in dir.
+class TDemoSite {
+ public:
+  explicit TDemoSite(const std::string& dir);
+  ~TDemoSite();
+  TDemoSite(const TDemoSite&) = delete;
+  TDemoSite& operator=(const TDemoSite&) = delete;
+  // "http://127.0.0.1:PORT/" once the site serves; empty when it did not start.
+  const std::string& Root() const { return fRoot; }
+
+ private:
+  int fPid = -1;
+  std::string fRoot;
+};
+
 // A browser view in a shown window of a fixed size.
 class TShownBrowser {
  public:
@@ -43,6 +59,8 @@ class TShownBrowser {
   // Waits until the pixel at (x, y) of the view shows rgb; false after timeoutMs.
   bool WaitForPixel(int x, int y, unsigned rgb, int timeoutMs);
   unsigned Pixel(int x, int y);
+  // The top left corner of the first element the selector finds, in view pixels; (-1, -1) if none.
+  QPoint Corner(const QString& selector);
 
   std::unique_ptr<TQtWebBrowser> View;
 };

@@ -161,6 +161,26 @@ TEST_F(Ruffle, PagesWithoutFlashNeverLoadTheEmulatorAndLaterOrFramedMoviesPlay) 
   EXPECT_EQ(Browser->Run("window.__velmRuffle").toString(), QStringLiteral("waiting"));
 }
 
+// The demo site's fight page, as the game shows it: its game movie plays where the page puts
+// it, and the game's own "game.swf?" request is among what the proxy relayed.
+TEST_F(Ruffle, TheDemoSitesFightPageShowsTheGameMovie) {
+  SetUpFolder(true);
+  TDemoSite demo(Folder.Path("demo-site"));
+  ASSERT_FALSE(demo.Root().empty());
+  Browser = std::make_unique<TShownBrowser>();
+  ASSERT_TRUE(Browser->Load(demo.Root() + "fight.php?fight=7"));
+  QPoint corner;
+  for (int i = 0; i < 100 && Browser->Run("window.__velmRuffle").toString() != "loaded"; ++i)
+    QTest::qWait(100);
+  corner = Browser->Corner(QStringLiteral("ruffle-object, object"));
+  ASSERT_GE(corner.y(), 0);
+  EXPECT_TRUE(Browser->WaitForPixel(corner.x() + 20, corner.y() + 20, kMovieBackground, 30000))
+      << std::hex << Browser->Pixel(corner.x() + 20, corner.y() + 20);
+  EXPECT_TRUE(SameColour(Browser->Pixel(corner.x() + 250, corner.y() + 180), kMovieShape));
+  EXPECT_GE(ProxiedRequestsWith(demo.Root() + "game.swf?fight=7"), 1u);
+  EXPECT_EQ(ProxiedRequestsWith("ruffle"), 0u);
+}
+
 TEST_F(Ruffle, TheSchemeServesOnlyTheEmulatorsFiles) {
   SetUpFolder(true);
   Site.SetAnswer("/plain.html", Page("<p>Проверка адресов</p>"));

@@ -1,7 +1,7 @@
 # Installs the pinned Flash Player emulator with npm and copies its files into RUFFLE_DIR.
 # Run with: cmake -DNPM=... -DRUFFLE_VERSION=... -DWORK_DIR=... -DRUFFLE_DIR=... -DSTAMP=... -P
-# A failure (no network, no npm) leaves the client without the emulator: the build goes on and
-# the client reports its Flash Player as "Unknown".
+# A failure (no network, no npm) leaves the client without the emulator: the build goes on, the
+# client reports its Flash Player as "Unknown", and the next build tries again (no stamp).
 set(package "@ruffle-rs/ruffle")
 file(REMOVE_RECURSE "${RUFFLE_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
@@ -15,7 +15,6 @@ set(installed "${WORK_DIR}/node_modules/${package}")
 if(NOT result EQUAL 0 OR NOT EXISTS "${installed}/package.json")
   message(WARNING "npm could not install ${package}@${RUFFLE_VERSION}; the client is built "
                   "without the Flash Player emulator.\n${output}")
-  file(WRITE "${STAMP}" "failed\n")
   return()
 endif()
 file(READ "${installed}/package.json" description)
@@ -23,7 +22,6 @@ string(JSON version ERROR_VARIABLE json_error GET "${description}" version)
 if(NOT version STREQUAL RUFFLE_VERSION)
   message(WARNING "npm installed ${package} ${version} instead of the pinned ${RUFFLE_VERSION}; "
                   "the client is built without the Flash Player emulator.")
-  file(WRITE "${STAMP}" "failed\n")
   return()
 endif()
 # The source maps are for debugging the emulator itself; the client does not ship them.

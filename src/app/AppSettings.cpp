@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "app/Debug.h"
+#include "app/FightAlert.h"
 #include "platform/Encoding.h"
 #include "platform/FlashPlayer.h"
 #include "platform/ProgramPath.h"
@@ -44,6 +46,23 @@ TMD5Digest BuiltInPluginDigest() {
 
 int TAppSettings::GetMaxTabCaption() {
   return kMaxTabCaption;
+}
+
+bool TAppSettings::GetFile(const std::string& path, const std::string& url,
+                           std::string& rootFolder) {
+  if (Debug) Debug->LogInfo("GetFile: " + url);
+  if (path.size() <= 1) return false;
+  const std::string lower = LowerCase(url);
+  if (lower.find(".php?") != std::string::npos || lower.ends_with(".php") ||
+      lower.find(".js?") != std::string::npos)
+    return false;
+  for (const TUpdatePackageDesc& package : Packages) {
+    if (package.Matches(lower)) {
+      rootFolder = LocalRoot;
+      return true;
+    }
+  }
+  return false;
 }
 
 void TAppSettings::SetPackages(const std::vector<TUpdatePackageDesc>& packages) {
@@ -118,6 +137,17 @@ std::string TVelmAppSettings::GetStartPage() {
 
 bool TVelmAppSettings::IsKnownPluginDigest(const TMD5Digest& digest) {
   return MD5Equal(digest, fStoredDigest);
+}
+
+bool TVelmAppSettings::GetFile(const std::string& path, const std::string& url,
+                               std::string& rootFolder) {
+  bool local = TAppSettings::GetFile(path, url, rootFolder);
+  const std::string lower = LowerCase(url);
+  if (lower.find("/game.swf?") != std::string::npos)
+    StartFightAlert();
+  else if (lower.find("/fight_finish.php") != std::string::npos)
+    ResetFightAlert();
+  return local;
 }
 
 void CreateAppSettings() {

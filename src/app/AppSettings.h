@@ -25,6 +25,8 @@ class TAppSettings {
   virtual std::string GetStartPage() = 0;
   virtual bool IsKnownPluginDigest(const TMD5Digest& digest) = 0;
   virtual int GetMaxTabCaption();
+  // Whether the proxy answers the request from the local folder; rootFolder receives that folder.
+  virtual bool GetFile(const std::string& path, const std::string& url, std::string& rootFolder);
 
   void SetPackages(const std::vector<TUpdatePackageDesc>& packages);
   // The Flash Player download page.
@@ -54,6 +56,8 @@ class TVelmAppSettings : public TAppSettings {
   std::string GetRegistryKey() override;
   std::string GetStartPage() override;
   bool IsKnownPluginDigest(const TMD5Digest& digest) override;
+  // As the base rule; the game's Flash request and its fight-finish page drive the fight alert.
+  bool GetFile(const std::string& path, const std::string& url, std::string& rootFolder) override;
 
  private:
   TMD5Digest fStoredDigest;

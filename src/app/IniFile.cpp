@@ -252,8 +252,27 @@ void TIniFile::WriteBool(const std::string& section, const std::string& key, boo
   WriteString(section, key, value ? "1" : "0");
 }
 
+namespace {
+
+std::mutex gIniNameMutex;
+std::string gIniFileName;
+
+}  // namespace
+
+void SetIniFileName(const std::string& fileName) {
+  std::lock_guard<std::mutex> lock(gIniNameMutex);
+  gIniFileName = fileName;
+}
+
 std::unique_ptr<TIniFile> GetIniFile() {
-  return std::make_unique<TIniFile>(ChangeFileExt(ExePath(), ".ini"));
+  std::string name;
+  {
+    std::lock_guard<std::mutex> lock(gIniNameMutex);
+    name = gIniFileName;
+  }
+  if (name.empty()) return std::make_unique<TIniFile>(ChangeFileExt(ExePath(), ".ini"));
+  if (name.find('/') == std::string::npos) name = ExeDir() + name;
+  return std::make_unique<TIniFile>(name);
 }
 
 }  // namespace velm

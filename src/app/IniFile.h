@@ -41,6 +41,9 @@ class TIniFile {
 
 // A new INI object on the executable's path with ".ini"; the caller owns it.
 std::unique_ptr<TIniFile> GetIniFile();
+// The headless tool shares the client's INI file: a name without folder is placed in the
+// executable's folder. An empty name restores the executable's own INI file.
+void SetIniFileName(const std::string& fileName);
 
 // The integer forms of the INI file; false when the text is not one.
 bool TryParseIniInteger(const std::string& text, int& value);

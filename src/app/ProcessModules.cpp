@@ -7,8 +7,19 @@
 #include "app/Options.h"
 #include "app/UrlHistory.h"
 #include "net/Transport.h"
+#include "proxy/LocalProxy.h"
+#include "update/SingleFileUpdate.h"
 
 namespace velm {
+namespace {
+
+// The game settings first: the single-file updater matches its URLs against their packages.
+void InitializeVelmMain() {
+  CreateAppSettings();
+  CreateSingleFileUpdater();
+}
+
+}  // namespace
 
 std::vector<TProcessModule> CoreProcessModules() {
   return {
@@ -16,10 +27,14 @@ std::vector<TProcessModule> CoreProcessModules() {
       {1, "Common", InitializeCommon, FinalizeCommon},
       // The connection settings from the INI file; cleared at the end.
       {3, "Transport", InitializeTransport, FinalizeTransport},
+      // RefreshedFiles. Frees SingleFileUpdater (made by VelmMain) and the list.
+      {4, "UpdateProcessor", InitializeUpdateProcessor, FinalizeUpdateProcessor},
+      // The proxy's worker lock; a proxy still running at the end is stopped.
+      {8, "LocalProxy", InitializeLocalProxy, FinalizeLocalProxy},
       {9, "OpenUrl", InitializeOpenUrl, FinalizeOpenUrl},
       {10, "VelmOptions", InitializeVelmOptions, FinalizeVelmOptions},
-      // AppSettings; released by Common.
-      {11, "VelmMain", CreateAppSettings, nullptr},
+      // AppSettings and SingleFileUpdater; released by Common and UpdateProcessor.
+      {11, "VelmMain", InitializeVelmMain, nullptr},
   };
 }
 

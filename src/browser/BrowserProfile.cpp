@@ -1,5 +1,7 @@
 #include "browser/BrowserProfile.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QString>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
@@ -55,6 +57,10 @@ QWebEngineProfile* BrowserProfile() {
 }
 
 void ReleaseBrowserProfile() {
+  if (!gProfile) return;
+  // Views of closed tabs still waiting for deletion hold pages of the profile: they go first.
+  if (QCoreApplication::instance())
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   delete gProfile;
   gProfile = nullptr;
 }

@@ -112,19 +112,7 @@ bool TKeyboardHook::eventFilter(QObject* watched, QEvent* event) {
   // widget's delivery counts.
   auto* receiver = qobject_cast<QWidget*>(watched);
   if (!receiver) return false;
-  // (isAncestorOf counts the widget itself, so the same receiver is a new key.)
-  if (event == fDeclinedEvent && fDeclinedReceiver && receiver != fDeclinedReceiver &&
-      receiver->isAncestorOf(fDeclinedReceiver)) {
-    fDeclinedReceiver = receiver;
-    return false;
-  }
-  if (fList->AppMessage(static_cast<QKeyEvent*>(event))) {
-    fDeclinedEvent = nullptr;
-    return true;
-  }
-  fDeclinedEvent = event;
-  fDeclinedReceiver = receiver;
-  return false;
+  return fList->AppMessage(static_cast<QKeyEvent*>(event));
 }
 
 }  // namespace velm

@@ -7,7 +7,6 @@
 
 #include <QKeySequence>
 #include <QObject>
-#include <QPointer>
 
 class QKeyEvent;
 class QWidget;
@@ -41,10 +40,6 @@ class TKeyboardHook : public QObject {
 
  private:
   TTabList* fList;
-  // A key press the hook let pass is offered again to each parent of its receiver; those
-  // repeats are left alone.
-  const QEvent* fDeclinedEvent = nullptr;
-  QPointer<QWidget> fDeclinedReceiver;
 };
 
 }  // namespace velm

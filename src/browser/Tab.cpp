@@ -90,7 +90,7 @@ void TTab::SetCaption(const std::u16string& caption) {
 std::u16string TTab::FormatCaption(const std::u16string& text) const {
   const std::size_t max = static_cast<std::size_t>(AppSettings->GetMaxTabCaption());
   std::u16string caption = text;
-  if (caption.size() > max) caption = caption.substr(0, max - 1) + u"...";
+  if (caption.size() > max) caption = caption.substr(0, max > 0 ? max - 1 : 0) + u"...";
   if (Closable) caption += kCloseButtonRoom;
   return caption;
 }

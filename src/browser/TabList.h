@@ -4,7 +4,6 @@
 
 #include <QMetaObject>
 #include <QPixmap>
-#include <QPointer>
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -2,7 +2,9 @@
 
 #include <QtTest/qtestspontaneevent.h>
 #include <QApplication>
+#include <QDialog>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
@@ -134,6 +136,57 @@ TEST_F(KeyboardHook, WithHotKeysClearedOnlyTheMainMenuAnswers) {
   Press(Qt::Key_F4, Qt::ControlModifier);
   Flush();
   EXPECT_EQ(List->Count(), 2);
+}
+
+TEST_F(KeyboardHook, KeysTypedIntoAModalDialogStillReachTheMainMenu) {
+  OpenTabs(2);
+  QDialog dialog(&Env.Window);
+  auto* edit = new QLineEdit(&dialog);
+  THotKeysDisabled modal;
+  auto type = [&](int key, Qt::KeyboardModifiers mods) {
+    QKeyEvent press(QEvent::KeyPress, key, mods);
+    QSpontaneKeyEvent::setSpontaneous(&press);
+    qApp->notify(edit, &press);
+  };
+  type(Qt::Key_W, Qt::ControlModifier);
+  type(Qt::Key_Return, Qt::NoModifier);
+  EXPECT_EQ(List->Count(), 2);
+  type(Qt::Key_U, Qt::ControlModifier);
+  EXPECT_EQ(Env.OpenUrlRuns, 1);
+  type(Qt::Key_F4, Qt::ControlModifier);
+  Flush();
+  EXPECT_EQ(List->Count(), 1);
+}
+
+TEST_F(KeyboardHook, AKeyIsJudgedOnceHoweverQtPassesItOn) {
+  OpenTabs(1);
+  int scripts = 0;
+  Fake(0)->FormScript = [&](auto&, auto&, auto&) {
+    ++scripts;
+    return TFormScriptResult{TFormScriptStatus::Failed, "no chat"};
+  };
+  // A child that ignores keys: Qt offers the same key to the browser next.
+  auto* inner = new QWidget(Fake(0));
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QSpontaneKeyEvent::setSpontaneous(&press);
+  qApp->notify(inner, &press);
+  EXPECT_EQ(scripts, 1);
+  EXPECT_EQ(Env.Beeps, 1);
+  EXPECT_EQ(PageKeys(), 1);
+
+  // From the window system a key reaches the window first, then its focus widget.
+  Env.Window.show();
+  Env.Window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&Env.Window));
+  Fake(0)->setFocusPolicy(Qt::StrongFocus);
+  Fake(0)->setFocus();
+  ASSERT_EQ(QApplication::focusWidget(), Fake(0));
+  QKeyEvent fromSystem(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QSpontaneKeyEvent::setSpontaneous(&fromSystem);
+  qApp->notify(Env.Window.windowHandle(), &fromSystem);
+  EXPECT_EQ(scripts, 2);
+  EXPECT_EQ(Env.Beeps, 2);
+  EXPECT_EQ(PageKeys(), 2);
 }
 
 TEST_F(KeyboardHook, CopyAndPasteKeysAreNeverGivenToTheMenu) {

@@ -1,0 +1,410 @@
+#include "platform/TCPBlockSocket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace velm {
+namespace {
+
+constexpr size_t kRecvChunk = 65536;
+
+int64_t SteadyMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t DeadlineAfter(int timeoutMs) {
+  return SteadyMs() + std::max(timeoutMs, 0);
+}
+
+int RemainingMs(int64_t deadlineMs) {
+  return static_cast<int>(std::max<int64_t>(deadlineMs - SteadyMs(), 0));
+}
+
+// poll() that survives signals; returns poll's result.
+int PollRetry(pollfd* fds, nfds_t count, int64_t deadlineMs, bool forever) {
+  for (;;) {
+    int rc = ::poll(fds, count, forever ? -1 : RemainingMs(deadlineMs));
+    if (rc >= 0 || errno != EINTR) return rc;
+  }
+}
+
+void SetNoDelay(int fd) {
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+}
+
+}  // namespace
+
+TTCPBlockSocket::~TTCPBlockSocket() {
+  CloseSocket();
+}
+
+void TTCPBlockSocket::SetErrorFromErrno(int err) {
+  switch (err) {
+    case 0:
+      fLastError = 0;
+      break;
+    case ECONNRESET:
+    case EPIPE:
+    case ECONNABORTED:
+      fLastError = kSockErrConnReset;
+      break;
+    case ETIMEDOUT:
+    case EAGAIN:
+      fLastError = kSockErrTimedOut;
+      break;
+    case EADDRINUSE:
+      fLastError = kSockErrAddrInUse;
+      break;
+    case ECONNREFUSED:
+      fLastError = kSockErrConnRefused;
+      break;
+    case ENOTCONN:
+      fLastError = kSockErrNotConnected;
+      break;
+    case ENOBUFS:
+      fLastError = kSockErrNoBuffers;
+      break;
+    default:
+      fLastError = 10000 + err;
+      break;
+  }
+}
+
+void TTCPBlockSocket::SetSocket(int handle) {
+  CloseSocket();
+  fSocket = handle;
+  fLastError = 0;
+  if (fSocket != kInvalidSocket) SetNoDelay(fSocket);
+}
+
+void TTCPBlockSocket::CloseSocket() {
+  if (fSocket != kInvalidSocket) ::close(fSocket);
+  fSocket = kInvalidSocket;
+  fBuffer.clear();
+  fBufferPos = 0;
+  fSkipLeadingLF = false;
+}
+
+void TTCPBlockSocket::Bind(const std::string& ip, const std::string& port) {
+  CloseSocket();
+  fLastError = 0;
+  fSocket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fSocket == kInvalidSocket) return SetErrorFromErrno(errno);
+  int one = 1;
+  ::setsockopt(fSocket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  char* end = nullptr;
+  long portNumber = std::strtol(port.c_str(), &end, 10);
+  if (port.empty() || *end != '\0' || portNumber < 0 || portNumber > 65535 ||
+      ::inet_pton(AF_INET, ip.c_str(), &addr.sin_addr) != 1) {
+    CloseSocket();
+    fLastError = kSockErrHostNotFound;
+    return;
+  }
+  addr.sin_port = htons(static_cast<uint16_t>(portNumber));
+  if (::bind(fSocket, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+    int err = errno;
+    // A socket left open here would listen on a port of the system's choosing.
+    CloseSocket();
+    SetErrorFromErrno(err);
+  }
+}
+
+int TTCPBlockSocket::GetLocalPort() const {
+  sockaddr_in addr{};
+  socklen_t len = sizeof(addr);
+  if (fSocket == kInvalidSocket ||
+      ::getsockname(fSocket, reinterpret_cast<sockaddr*>(&addr), &len) != 0)
+    return 0;
+  return ntohs(addr.sin_port);
+}
+
+void TTCPBlockSocket::SetLinger(bool enable, int lingerMs) {
+  linger value{};
+  value.l_onoff = enable ? 1 : 0;
+  value.l_linger = lingerMs / 1000;
+  if (fSocket != kInvalidSocket &&
+      ::setsockopt(fSocket, SOL_SOCKET, SO_LINGER, &value, sizeof(value)) != 0)
+    SetErrorFromErrno(errno);
+}
+
+void TTCPBlockSocket::Listen() {
+  fLastError = 0;
+  if (fSocket == kInvalidSocket) {
+    fLastError = kSockErrNotConnected;
+    return;
+  }
+  if (::listen(fSocket, SOMAXCONN) != 0) SetErrorFromErrno(errno);
+}
+
+int TTCPBlockSocket::Accept() {
+  fLastError = 0;
+  int fd;
+  do {
+    fd = ::accept4(fSocket, nullptr, nullptr, SOCK_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    SetErrorFromErrno(errno);
+    return kInvalidSocket;
+  }
+  // The listener's linger setting is not wanted on the connections: an abortive close would
+  // throw away the end of the last answer still in the send queue.
+  linger off{};
+  ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &off, sizeof(off));
+  return fd;
+}
+
+void TTCPBlockSocket::Connect(const std::string& host, const std::string& port) {
+  CloseSocket();
+  fLastError = 0;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  if (host.empty() || ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0 || !list) {
+    fLastError = kSockErrHostNotFound;
+    return;
+  }
+  int err = ECONNREFUSED;
+  for (addrinfo* ai = list; ai; ai = ai->ai_next) {
+    int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+    if (fd < 0) {
+      err = errno;
+      continue;
+    }
+    int flags = ::fcntl(fd, F_GETFL, 0);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    int rc = ::connect(fd, ai->ai_addr, ai->ai_addrlen);
+    if (rc != 0 && errno == EINPROGRESS) {
+      pollfd p{fd, POLLOUT, 0};
+      int64_t deadline = DeadlineAfter(ConnectionTimeout);
+      rc = PollRetry(&p, 1, deadline, ConnectionTimeout <= 0);
+      if (rc == 0) {
+        errno = ETIMEDOUT;
+        rc = -1;
+      } else if (rc > 0) {
+        int soErr = 0;
+        socklen_t len = sizeof(soErr);
+        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soErr, &len);
+        rc = soErr == 0 ? 0 : -1;
+        errno = soErr;
+      }
+    }
+    if (rc == 0) {
+      ::fcntl(fd, F_SETFL, flags);
+      SetNoDelay(fd);
+      fSocket = fd;
+      ::freeaddrinfo(list);
+      return;
+    }
+    err = errno;
+    ::close(fd);
+  }
+  ::freeaddrinfo(list);
+  SetErrorFromErrno(err);
+}
+
+void TTCPBlockSocket::SendString(std::string_view data) {
+  fLastError = 0;
+  if (fSocket == kInvalidSocket) {
+    fLastError = kSockErrNotConnected;
+    return;
+  }
+  int64_t deadline = DeadlineAfter(SendTimeout);
+  size_t sent = 0;
+  while (sent < data.size()) {
+    ssize_t n =
+        ::send(fSocket, data.data() + sent, data.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd p{fSocket, POLLOUT, 0};
+      int rc = PollRetry(&p, 1, deadline, SendTimeout <= 0);
+      if (rc == 0) {
+        fLastError = kSockErrTimedOut;
+        return;
+      }
+      if (rc < 0) return SetErrorFromErrno(errno);
+      continue;
+    }
+    return SetErrorFromErrno(n < 0 ? errno : EPIPE);
+  }
+}
+
+void TTCPBlockSocket::CompactBuffer() {
+  if (fBufferPos == fBuffer.size()) {
+    fBuffer.clear();
+    fBufferPos = 0;
+  } else if (fBufferPos > kRecvChunk) {
+    fBuffer.erase(0, fBufferPos);
+    fBufferPos = 0;
+  }
+}
+
+std::string TTCPBlockSocket::TakeBuffered(size_t count) {
+  std::string out = fBuffer.substr(fBufferPos, count);
+  fBufferPos += out.size();
+  CompactBuffer();
+  return out;
+}
+
+bool TTCPBlockSocket::FillBuffer(int64_t deadlineMs) {
+  if (fSocket == kInvalidSocket) {
+    fLastError = kSockErrNotConnected;
+    return false;
+  }
+  pollfd p{fSocket, POLLIN, 0};
+  int rc = PollRetry(&p, 1, deadlineMs, false);
+  if (rc == 0) {
+    fLastError = kSockErrTimedOut;
+    return false;
+  }
+  if (rc < 0) {
+    SetErrorFromErrno(errno);
+    return false;
+  }
+  CompactBuffer();
+  size_t old = fBuffer.size();
+  fBuffer.resize(old + kRecvChunk);
+  ssize_t n;
+  do {
+    n = ::recv(fSocket, fBuffer.data() + old, kRecvChunk, MSG_DONTWAIT);
+  } while (n < 0 && errno == EINTR);
+  fBuffer.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
+  if (n == 0) {
+    fLastError = kSockErrConnReset;
+    return false;
+  }
+  if (n < 0) {
+    // Readiness without data (a spurious wake-up) simply counts as nothing read yet.
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+    SetErrorFromErrno(errno);
+    return false;
+  }
+  if (fSkipLeadingLF && fBuffer.size() > fBufferPos) {
+    if (fBuffer[fBufferPos] == '\n') ++fBufferPos;
+    fSkipLeadingLF = false;
+  }
+  return true;
+}
+
+std::string TTCPBlockSocket::RecvString(int timeoutMs) {
+  fLastError = 0;
+  int64_t deadline = DeadlineAfter(timeoutMs);
+  size_t scanned = 0;  // bytes after fBufferPos already known to hold no line end
+  // Room for the longest allowed line and its CR LF; beyond that no line end needs to be seen.
+  const size_t window = MaxLineLength > 0 ? MaxLineLength + 2 : SIZE_MAX;
+  for (;;) {
+    const char* base = fBuffer.data() + fBufferPos;
+    size_t avail = fBuffer.size() - fBufferPos;
+    size_t limit = std::min(avail, window);
+    size_t lineLength = SIZE_MAX, used = 0;
+    for (size_t i = scanned; i < limit && lineLength == SIZE_MAX; ++i) {
+      char c = base[i];
+      if (ConvertLineEnd && (c == '\n' || c == '\r')) {
+        lineLength = i;
+        used = i + 1;
+        if (c == '\r') {
+          if (used < avail) {
+            if (base[used] == '\n') ++used;
+          } else {
+            fSkipLeadingLF = true;
+          }
+        }
+      } else if (!ConvertLineEnd && c == '\n' && i > 0 && base[i - 1] == '\r') {
+        lineLength = i - 1;
+        used = i + 1;
+      }
+    }
+    if (lineLength != SIZE_MAX) {
+      if (MaxLineLength > 0 && lineLength > MaxLineLength) {
+        fSkipLeadingLF = false;
+        fLastError = kSockErrNoBuffers;
+        return {};
+      }
+      std::string line(base, lineLength);
+      fBufferPos += used;
+      CompactBuffer();
+      return line;
+    }
+    if (limit >= window) {
+      fLastError = kSockErrNoBuffers;
+      return {};
+    }
+    scanned = limit;
+    if (!FillBuffer(deadline)) return {};
+    // A skipped LF shifts the unread part by one.
+    size_t nowAvail = fBuffer.size() - fBufferPos;
+    if (nowAvail < scanned) scanned = nowAvail;
+  }
+}
+
+std::string TTCPBlockSocket::RecvPacket(int timeoutMs) {
+  fLastError = 0;
+  int64_t deadline = DeadlineAfter(timeoutMs);
+  while (LineBufferSize() == 0) {
+    if (!FillBuffer(deadline)) return {};
+  }
+  return TakeBuffered(LineBufferSize());
+}
+
+std::string TTCPBlockSocket::RecvBufferStr(size_t length, int timeoutMs) {
+  fLastError = 0;
+  int64_t deadline = DeadlineAfter(timeoutMs);
+  while (LineBufferSize() < length) {
+    if (!FillBuffer(deadline)) return {};
+  }
+  return TakeBuffered(length);
+}
+
+size_t TTCPBlockSocket::WaitingData() const {
+  int pending = 0;
+  if (fSocket != kInvalidSocket && ::ioctl(fSocket, FIONREAD, &pending) != 0) pending = 0;
+  return LineBufferSize() + static_cast<size_t>(std::max(pending, 0));
+}
+
+bool TTCPBlockSocket::CanRead(int timeoutMs) {
+  fLastError = 0;
+  if (LineBufferSize() > 0) return true;
+  if (fSocket == kInvalidSocket) {
+    fLastError = kSockErrNotConnected;
+    return false;
+  }
+  pollfd p{fSocket, POLLIN, 0};
+  int rc = PollRetry(&p, 1, DeadlineAfter(timeoutMs), timeoutMs < 0);
+  if (rc < 0) SetErrorFromErrno(errno);
+  return rc > 0;
+}
+
+bool TTCPBlockSocket::CanReadEither(TTCPBlockSocket& a, TTCPBlockSocket& b, int timeoutMs,
+                                    bool& aReady, bool& bReady) {
+  aReady = a.LineBufferSize() > 0;
+  bReady = b.LineBufferSize() > 0;
+  if (aReady || bReady) return true;
+  pollfd p[2] = {{a.fSocket, POLLIN, 0}, {b.fSocket, POLLIN, 0}};
+  int rc = PollRetry(p, 2, DeadlineAfter(timeoutMs), timeoutMs < 0);
+  if (rc <= 0) return false;
+  aReady = (p[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+  bReady = (p[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+  return aReady || bReady;
+}
+
+}  // namespace velm

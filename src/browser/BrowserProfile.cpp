@@ -11,6 +11,8 @@
 #include "app/AppSettings.h"
 #include "app/HotKeys.h"
 #include "browser/PageScripts.h"
+#include "browser/RuffleScheme.h"
+#include "platform/FlashPlayer.h"
 
 namespace velm {
 
@@ -48,6 +50,8 @@ QWebEngineProfile* BrowserProfile() {
     gProfile->setPersistentCookiesPolicy(QWebEngineProfile::AllowPersistentCookies);
     gProfile->settings()->setAttribute(QWebEngineSettings::LocalStorageEnabled, true);
     InstallPageScripts(gProfile);
+    // Flash content plays through the emulator when its files are beside the executable.
+    InstallRuffle(gProfile, RuffleFolder());
   }
   return gProfile;
 }

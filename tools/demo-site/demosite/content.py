@@ -15,11 +15,18 @@ import json
 import os
 import re
 import shutil
+import sys
 import tempfile
 import threading
 import time
 
 from . import artwork
+
+# The game movie comes from the client's tiny movie writer (tools/tiny-swf): a background and a
+# rectangle, so a browser that really plays it shows both colours.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), os.pardir,
+                                os.pardir, "tiny-swf"))
+import tiny_swf  # noqa: E402
 
 MARKER = "demo-site.json"
 FORMAT = 1
@@ -190,7 +197,7 @@ class SiteContent:
         last = _initial_time(len(INITIAL_FILES))
         for package in PACKAGES:
             self._write_build_page(package, package.first_build, last)
-        write_file(os.path.join(self.site, "game.swf"), artwork.swf(550, 400, (40, 60, 30)), last)
+        write_file(os.path.join(self.site, "game.swf"), tiny_swf.tiny_swf(), last)
 
     def _sync_client_exe(self):
         """Serves the configured client executable as the client package's copy, same date."""

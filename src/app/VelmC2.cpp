@@ -19,6 +19,7 @@
 #include "app/VelmApplication.h"
 #include "app/VelmMain.h"
 #include "browser/BrowserProfile.h"
+#include "browser/RuffleScheme.h"
 #include "platform/ProgramPath.h"
 #include "platform/Registry.h"
 #include "platform/SingleInstance.h"
@@ -84,6 +85,9 @@ int RunVelmC2(int argc, char** argv) {
 
   // The engine's sandbox refuses to start for root, the usual user of test machines.
   if (geteuid() == 0) setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+
+  // The Flash emulator's scheme must be known before the application object exists.
+  RegisterRuffleScheme();
 
   int status = 0;
   {

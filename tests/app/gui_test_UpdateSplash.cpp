@@ -12,7 +12,9 @@
 #include "app/Debug.h"
 #include "app/IniFile.h"
 #include "app/QtText.h"
+#include "browser/ShellOpen.h"
 #include "net/ConnectionSettings.h"
+#include "platform/Encoding.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestFolder.h"
 #include "update/SingleFileUpdate.h"
@@ -68,6 +70,21 @@ TEST_F(SplashTest, OldOrMissingFlashPlayerShowsTheWarningBelowTheFrame) {
   EXPECT_FALSE(splash.bg->pixmap().isNull());
   const std::string log = test::ReadWholeFile(fFolder.Path("VelmC2.log"));
   EXPECT_NE(log.find("ClientVersion=2.05 FlashVersion=Unknown"), std::string::npos) << log;
+}
+
+TEST_F(SplashTest, WarningLinkOpensTheDownloadPageInTheDefaultBrowser) {
+  std::vector<std::u16string> opened;
+  auto previous = SetShellOpenHandler([&](const std::u16string& url) { opened.push_back(url); });
+  TfmUpdateSplash splash(nullptr);
+  QMouseEvent release(QEvent::MouseButtonRelease, QPointF(10, 10), QPointF(10, 270), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(splash.lAlert, &release);
+  SetShellOpenHandler(previous);
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0], AppSettings->GetFlashDownloadUrl());
+  EXPECT_NE(
+      Utf16ToUtf8(opened[0]).find("shockwave/download/index.cgi?P1_Prod_Version=ShockwaveFlash"),
+      std::string::npos);
 }
 
 TEST_F(SplashTest, RecentFlashPlayerNeedsNoWarning) {

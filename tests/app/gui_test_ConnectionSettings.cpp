@@ -61,7 +61,9 @@ TEST(ConnectionPortText, DecimalIntegerWithOptionalSign) {
   for (const auto& c : cases) {
     int32_t port = 0;
     EXPECT_EQ(TryParsePortText(c.text, port), c.ok) << c.text;
-    if (c.ok) EXPECT_EQ(port, c.port) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(port, c.port) << c.text;
+    }
   }
 }
 

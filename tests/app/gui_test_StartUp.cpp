@@ -68,7 +68,9 @@ TEST(StartUp, BrowserCheckShowsTheErrorAndRequestsTheQuit) {
     EXPECT_EQ(CheckBrowserVersion(), c.good) << c.version;
     EXPECT_EQ(TVelmApplication::QuitRequested(), !c.good) << c.version;
     EXPECT_EQ(IsQuitRequested(), !c.good) << c.version;
-    if (!c.good) EXPECT_EQ(shown, UiText(kBrowserTooOldText)) << c.version;
+    if (!c.good) {
+      EXPECT_EQ(shown, UiText(kBrowserTooOldText)) << c.version;
+    }
     TVelmApplication::CancelQuitRequest();
   }
   SetRegistry(nullptr);

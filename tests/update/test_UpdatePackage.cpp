@@ -165,6 +165,8 @@ TEST(UpdatePackage, EveryCutOfAListLineIsSkippedOrWhole) {
     const bool ok = ParseFileListLine(std::string_view(exact.data(), n), name, date);
     // Only a cut inside the seconds still gives a (different) date.
     EXPECT_EQ(ok, n >= line.size() - 1) << n;
-    if (ok) EXPECT_EQ(name, "images/a.gif");
+    if (ok) {
+      EXPECT_EQ(name, "images/a.gif");
+    }
   }
 }

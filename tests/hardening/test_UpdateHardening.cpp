@@ -4,12 +4,14 @@
 // the INI file stays whole.
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -85,6 +87,13 @@ class UpdateHardening : public UpdateTest {
     int status = 0;
     ::waitpid(child, &status, 0);
     return status;
+  }
+
+  std::set<std::string> Entries() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(Folder.Dir()))
+      names.insert(entry.path().filename().string());
+    return names;
   }
 
   std::map<std::string, std::string> fFiles;
@@ -184,6 +193,43 @@ TEST_F(UpdateHardening, MillionLineAndHugeLineFileListsGetABoundedOutcome) {
   ExpectNothingTorn();
   EXPECT_FALSE(fs::exists(Folder.Path("escape0")));
   EXPECT_FALSE(fs::exists(Folder.Path("../escape0")));
+}
+
+TEST_F(UpdateHardening, ReadOnlyProgramFolderLosesWritesQuietlyAndKeepsTheIniWhole) {
+  GetIniFile()->WriteString("Keep", "Setting", "kept");
+  const std::string ini = GetIniFile()->FileName();
+  const std::string before = test::ReadWholeFile(ini);
+  const std::set<std::string> entriesBefore = Entries();
+  // Root may write anywhere, so the run happens in a child that has become "nobody".
+  ASSERT_EQ(::chmod(Folder.Dir().c_str(), 0555), 0);
+  ASSERT_EQ(::chmod(ini.c_str(), 0444), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
+    try {
+      GetIniFile()->WriteString("Keep", "Setting", "changed");
+      GetIniFile()->WriteString("Main", "Other", "1");
+      TUpdateProcessor processor(nullptr);
+      processor.UpdateAll();
+    } catch (...) {
+      ::_exit(2);
+    }
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ::chmod(Folder.Dir().c_str(), 0755);
+  ::chmod(ini.c_str(), 0644);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(test::ReadWholeFile(ini), before);
+  EXPECT_FALSE(fs::exists(Folder.Path("pub")));
+  EXPECT_EQ(Entries(), entriesBefore);  // no temporary file either
+  // Writable again: the next run brings everything up to date.
+  Run();
+  ExpectAllCurrent();
 }
 
 }  // namespace

@@ -195,12 +195,18 @@ bool TDataLoader::Get(const std::string& url, std::unique_ptr<TMemoryStream>& bo
   const std::string encoding = FindContentEncoding(HTTP->Headers);
   auto decoded = std::make_unique<TMemoryStream>();
   HTTP->Document.SetPosition(0);
-  if (encoding == "GZIP") {
-    GZipDecompress(HTTP->Document, *decoded);
-  } else if (encoding == "DEFLATE") {
-    DeflateDecompress(HTTP->Document, *decoded);
-  } else {
-    std::swap(*decoded, HTTP->Document);
+  try {
+    if (encoding == "GZIP") {
+      GZipDecompress(HTTP->Document, *decoded);
+    } else if (encoding == "DEFLATE") {
+      DeflateDecompress(HTTP->Document, *decoded);
+    } else {
+      std::swap(*decoded, HTTP->Document);
+    }
+  } catch (const EDecompressionLimitError& e) {
+    // A body that unpacks beyond any real one is refused, not kept in memory half decoded.
+    if (Debug) Debug->LogError(std::string("Body refused, ") + e.what() + " - " + encoded);
+    return false;
   }
   decoded->SetPosition(0);
   Size = static_cast<int32_t>(std::min<size_t>(decoded->Size(), INT32_MAX));

@@ -25,6 +25,7 @@ struct TInflateContext {
   uint8_t* next = nullptr;  // start of the input not yet handed to zlib
   size_t left = 0;          // bytes from there to the end of the input
   TMemoryStream* out = nullptr;
+  size_t written = 0;  // bytes this run has put into out
   std::exception_ptr outError;
 };
 
@@ -40,7 +41,9 @@ unsigned TakeInput(void* desc, z_const unsigned char** buf) {
 int PutOutput(void* desc, unsigned char* buf, unsigned len) {
   auto* c = static_cast<TInflateContext*>(desc);
   try {
+    if (len > kMaxDecompressedSize - c->written) throw EDecompressionLimitError();
     c->out->Write(buf, len);
+    c->written += len;
     return 0;
   } catch (...) {
     // Never let an exception unwind through zlib; it is raised again once zlib has returned.
@@ -72,6 +75,13 @@ size_t ZlibHeaderLength(uint8_t* data, size_t size) {
 }  // namespace
 
 EZlibError::EZlibError(int code) : std::runtime_error(zError(code)), ErrorCode(code) {}
+
+EZlibError::EZlibError(int code, const std::string& text)
+    : std::runtime_error(text), ErrorCode(code) {}
+
+EDecompressionLimitError::EDecompressionLimitError()
+    : EDecompressionError(Z_BUF_ERROR, "decoded body larger than " +
+                                           std::to_string(kMaxDecompressedSize) + " bytes") {}
 
 int CheckZlib(int code) {
   if (code < 0) throw EDecompressionError(code);

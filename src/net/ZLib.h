@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <string>
 
 #include "platform/MemoryStream.h"
 
@@ -13,6 +14,9 @@ class EZlibError : public std::runtime_error {
  public:
   explicit EZlibError(int code);
   int32_t ErrorCode;
+
+ protected:
+  EZlibError(int code, const std::string& text);
 };
 
 // The only error the decoders raise.
@@ -21,12 +25,24 @@ class EDecompressionError : public EZlibError {
   using EZlibError::EZlibError;
 };
 
+// The most a decoder writes for one body. A few hundred bytes of deflate data can expand to
+// gigabytes; nothing the site sends (file lists, pages, graphics) comes near this.
+inline constexpr size_t kMaxDecompressedSize = size_t{64} << 20;
+
+// A body whose decoded size would pass kMaxDecompressedSize; what was decoded up to the limit
+// stays in Out.
+class EDecompressionLimitError : public EDecompressionError {
+ public:
+  EDecompressionLimitError();
+};
+
 // Returns a non-negative zlib result; raises EDecompressionError for a negative one.
 int CheckZlib(int code);
 
 // Decodes one deflate stream, with or without a two-byte zlib header, from In's position into
 // Out at its position. In is decoded in place and left right after the compressed data used;
-// a zlib stream's Adler-32 trailer is neither read nor checked.
+// a zlib stream's Adler-32 trailer is neither read nor checked. More than kMaxDecompressedSize
+// bytes of output fail with EDecompressionLimitError.
 void DecompressStream(TMemoryStream& in, TMemoryStream& out);
 
 // Decodes the gzip member that starts at In's position. In is changed: two header bytes are

@@ -14,6 +14,7 @@
 #include "net/ZLib.h"
 #include "platform/Beep.h"
 #include "platform/Encoding.h"
+#include "support/GzipBomb.h"
 #include "support/LoopbackHttpServer.h"
 #include "support/TestFolder.h"
 
@@ -294,6 +295,24 @@ TEST_F(DataLoaderTest, UndecodableBodyRaisesFromGetAndFailsGetToFile) {
   EXPECT_EQ(body, nullptr);
   EXPECT_FALSE(loader.GetToFile(fServer.Url("/broken.gz"), fFolder.Path("pub/x.txt"), true));
   EXPECT_FALSE(test::FileExists(fFolder.Path("pub/x.txt")));
+}
+
+TEST_F(DataLoaderTest, BodyDecodingPastTheLimitIsRefusedAndLogged) {
+  fServer.SetAnswer("/bomb.gz", HttpAnswer("200 OK", test::GzipOfZeros(kMaxDecompressedSize + 1),
+                                           {"Content-Encoding: gzip"}));
+  fServer.SetAnswer("/ok", HttpAnswer("200 OK", "fine"));
+  TDataLoader loader;
+  std::unique_ptr<TMemoryStream> body;
+  EXPECT_FALSE(loader.Get(fServer.Url("/bomb.gz"), body, true));
+  EXPECT_EQ(body, nullptr);
+  EXPECT_EQ(Count(Log(), "Body refused"), 1) << Log();
+  EXPECT_NE(Log().find("/bomb.gz"), std::string::npos);
+  EXPECT_FALSE(loader.GetToFile(fServer.Url("/bomb.gz"), fFolder.Path("pub/x.txt"), true));
+  EXPECT_FALSE(test::FileExists(fFolder.Path("pub/x.txt")));
+  // The same loader goes on serving.
+  std::string s;
+  EXPECT_TRUE(loader.GetString(fServer.Url("/ok"), s, true));
+  EXPECT_EQ(s, "fine");
 }
 
 TEST_F(DataLoaderTest, GetToFileWritesTheDecodedBodyCreatingFolders) {

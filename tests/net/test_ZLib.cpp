@@ -5,6 +5,7 @@
 #include <string>
 
 #include "net/ZLib.h"
+#include "support/GzipBomb.h"
 #include "support/TestFolder.h"
 
 using namespace velm;
@@ -203,6 +204,31 @@ TEST(ZLib, EveryCutAndSpoiledHeaderByteFailsCleanly) {
       spoiled[i] = value;
       decodeOrFail(GZipDecompress, spoiled);
       decodeOrFail(DeflateDecompress, spoiled);
+    }
+  }
+}
+
+TEST(ZLib, OutputLimitStopsABombAndPassesABodyOfExactlyTheLimit) {
+  {
+    const std::string body = test::GzipOfZeros(kMaxDecompressedSize);
+    TMemoryStream in(body), out;
+    GZipDecompress(in, out);
+    EXPECT_EQ(out.Size(), kMaxDecompressedSize);
+  }
+  for (size_t size : {kMaxDecompressedSize + 1, kMaxDecompressedSize * 4}) {
+    const std::string bomb = test::GzipOfZeros(size);
+    ASSERT_LT(bomb.size(), size_t{300} << 10);
+    for (TDecoder decoder : {&GZipDecompress, &DeflateDecompress}) {
+      TMemoryStream in(bomb), out;
+      try {
+        decoder(in, out);
+        ADD_FAILURE() << "no limit error for " << size;
+      } catch (const EDecompressionLimitError& e) {
+        EXPECT_EQ(e.ErrorCode, Z_BUF_ERROR);
+        EXPECT_NE(std::string(e.what()).find(std::to_string(kMaxDecompressedSize)),
+                  std::string::npos);
+      }
+      EXPECT_LE(out.Size(), kMaxDecompressedSize);
     }
   }
 }

@@ -252,6 +252,10 @@ TEST_F(VelmProxyTool, UpdatesTheMirrorThenServesItThroughTheProxy) {
   fs::remove(fClientDir + "pub/" + first);
   EXPECT_EQ(CurlThrough(fProxyPort, fSiteRoot + first, body), 200);
   EXPECT_EQ(SiteRequests(fSiteDir, "/" + first), before + 1);
+  // The worker stores the file after the browser has its answer (it asks the site for the
+  // file's date first), so the file appears a moment later.
+  for (int i = 0; i < 500 && !test::FileExists(fClientDir + "pub/" + first); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(test::FileExists(fClientDir + "pub/" + first));
   std::string again;
   EXPECT_EQ(CurlThrough(fProxyPort, fSiteRoot + first, again), 200);

@@ -80,10 +80,16 @@ class TUpdateTestSite {
     std::lock_guard<std::mutex> lock(fMutex);
     fRawLines[listPath].push_back(line);
   }
-  // Answers this path with the given bytes instead of what the site would say.
-  void OverrideAnswer(const std::string& path, const std::string& httpBytes) {
+  // Answers this path with the given bytes instead of what the site would say; closeAfter
+  // drops the connection after them (a site that goes away in the middle of a body).
+  void OverrideAnswer(const std::string& path, const std::string& httpBytes,
+                      bool closeAfter = false) {
     std::lock_guard<std::mutex> lock(fMutex);
     fOverrides[path] = httpBytes;
+    if (closeAfter)
+      fCloseAfter.insert(path);
+    else
+      fCloseAfter.erase(path);
   }
   void SetAnswerDelay(const std::string& path, int ms) {
     std::lock_guard<std::mutex> lock(fMutex);
@@ -142,6 +148,7 @@ class TUpdateTestSite {
     auto over = fOverrides.find(target);
     if (over != fOverrides.end()) {
       answer.Bytes = over->second;
+      answer.CloseAfter = fCloseAfter.count(target) > 0;
       return answer;
     }
     answer.Bytes = Body(r, target);
@@ -177,6 +184,7 @@ class TUpdateTestSite {
   std::set<std::string> fBroken;
   std::map<std::string, std::vector<std::string>> fRawLines;
   std::map<std::string, std::string> fOverrides;
+  std::set<std::string> fCloseAfter;
   std::map<std::string, int> fDelays;
 };
 

@@ -148,8 +148,11 @@ void TTab::OwnAction(TBrowserEventArgs& args) {
       NewWindow2(args);
       break;
     case TBrowserEvent::NavigateComplete2:
+      UpdateTitle(args.Url);
+      break;
     case TBrowserEvent::DocumentComplete:
       UpdateTitle(args.Url);
+      if (Debug) Debug->LogInfo("Page loaded: " + Utf16ToCp1251(args.Url));
       break;
     default:
       break;

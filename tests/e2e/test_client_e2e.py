@@ -3,8 +3,9 @@
 site on loopback, with the real browser engine and the real local proxy.
 
 The steps run in order on one program folder: the first start (splash, mirror, statistics,
-main window), a second start while the first runs, closing the window (placement written) and
-a start that restores the placement. Screenshots of the splash and of the main window go to
+main window, the game page's 60 pictures over three host names), a second start while the first
+runs, closing the window (placement written) and a start that restores the placement, the
+self-update, and the connection dialog of a new version that cannot reach the site. Screenshots of the splash and of the main window go to
 the output folder."""
 
 import argparse
@@ -111,6 +112,7 @@ class ClientRun(unittest.TestCase):
         cls.env["VELM_SITE_ROOT"] = cls.site_url
         cls.env["VELM_PROXY_PORT"] = str(free_port())
         cls.client = None
+        cls.not_ended = []  # clients that stayed after their window closed
 
     @classmethod
     def tearDownClass(cls):
@@ -152,10 +154,10 @@ class ClientRun(unittest.TestCase):
         return {pid} if r.stdout.split() else set()
 
     @classmethod
-    def start_client(cls):
+    def start_client(cls, **env):
         with open(os.path.join(cls.work, "client-%d.out" % len(cls.started)), "w") as log:
             p = subprocess.Popen([os.path.join(cls.program, "VelmC2")], cwd=cls.work,
-                                 env=cls.env, stdout=log, stderr=subprocess.STDOUT)
+                                 env=dict(cls.env, **env), stdout=log, stderr=subprocess.STDOUT)
         cls.started.append(p)
         return p
 
@@ -351,6 +353,78 @@ class ClientRun(unittest.TestCase):
         self.assertTrue(wait_for(lambda: self.restarted_pids(), 90), "no restarted client")
         self.assertGreater(os.stat(exe).st_mtime, before)
         self.assertTrue(wait_for(lambda: len(self.stats_lines()) == 3, 30), self.stats_lines())
+
+    def close_main_window(self, process=None):
+        """Alt+F4 to the main window; a window that has only just shown may not have taken the
+        focus yet, so the keys go again until it is gone."""
+        for _ in range(10):
+            found = self.windows("Велмара")
+            if not found:
+                break
+            subprocess.run(["xdotool", "windowfocus", "--sync", found[0]], env=self.env)
+            time.sleep(0.3)
+            subprocess.run(["xdotool", "key", "alt+F4"], env=self.env)
+            if wait_for(lambda: not self.windows("Велмара"), 3):
+                break
+        left = self.windows("Велмара")
+        self.assertFalse(left, "the main window stays")
+        if process is not None:
+            try:
+                self.assertEqual(process.wait(30), 0)
+            except subprocess.TimeoutExpired:
+                # Recorded for the step that checks it; the run goes on without this process.
+                type(self).not_ended.append(process.pid)
+                process.kill()
+                process.wait(10)
+
+    def test_5_new_version_without_the_site_asks_for_the_connection_once(self):
+        cls = type(self)
+        # The self-updated client from the step before is no child of ours: it ends on the
+        # signal, as at the end of the run.
+        pids = self.restarted_pids()
+        self.assertTrue(pids)
+        for pid in pids:
+            os.kill(pid, signal.SIGTERM)
+        self.assertTrue(wait_for(lambda: not self.windows("Велмара"), 30), "window stays")
+        self.assertTrue(wait_for(lambda: not self.restarted_pids(), 30))
+        ini = os.path.join(self.program, "VelmC2.ini")
+        self.assertEqual(read_ini(ini)["main"]["currentversion"], "2.05")
+        with open(ini, encoding="cp1251") as f:
+            text = f.read()
+        with open(ini, "w", encoding="cp1251") as f:
+            f.write(re.sub(r"(?mi)^CurrentVersion=.*$", "CurrentVersion=2.04", text))
+        dead = "http://127.0.0.1:%d/" % free_port()  # nothing listens there
+
+        cls.client = self.start_client(VELM_SITE_ROOT=dead)
+        dialog = wait_for(lambda: self.windows("Настройка соединения"), 60)
+        self.assertTrue(dialog, "no connection dialog on the first start of a new version")
+        time.sleep(0.5)
+        self.screenshot("connection-dialog", dialog[0])
+        subprocess.run(["xdotool", "windowfocus", "--sync", dialog[0]], env=self.env)
+        subprocess.run(["xdotool", "key", "Escape"], env=self.env)
+        self.assertTrue(wait_for(lambda: not self.windows("Настройка соединения"), 10))
+        self.close_main_window(cls.client)
+        self.assertEqual(read_ini(ini)["main"]["currentversion"], "2.05")
+
+        # The next start of the same version stays quiet, although the site is still away.
+        cls.client = self.start_client(VELM_SITE_ROOT=dead)
+        seen = []
+
+        def window_or_dialog():
+            seen.extend(self.windows("Настройка соединения"))
+            return self.windows("Велмара")
+
+        self.assertTrue(wait_for(window_or_dialog, 90, step=0.1), "no main window")
+        time.sleep(1)
+        window_or_dialog()
+        self.assertEqual(seen, [], "the connection dialog came again")
+        self.close_main_window(cls.client)
+
+    @unittest.expectedFailure
+    def test_6_clients_without_the_site_end_when_their_window_closes(self):
+        # Known fault: a client that started without reaching the site (the step before) keeps
+        # running for more than 30 s after its main window closed.
+        self.assertEqual(type(self).not_ended, [])
 
 
 if __name__ == "__main__":

@@ -58,8 +58,8 @@ class THttpProxyThread {
 
   // Answers from the local folder (LocalAnswer.cpp).
   bool ProcessCache();
-  void MakeFileAnswerHead(const std::string& fileName, size_t size);
-  void MakeNotModifiedHead(const std::string& fileName);
+  void MakeFileAnswerHead(const std::string& fileName, size_t size, TDateTime date);
+  void MakeNotModifiedHead(TDateTime date);
   void RemoveAcceptEncoding();
   bool NoContentEncoding() const;
   // The local file for the decoded request path, or "" when the path would leave rootFolder.

@@ -70,7 +70,8 @@ std::string THttpProxyThread::LocalFileName() const {
   return name;
 }
 
-void THttpProxyThread::MakeFileAnswerHead(const std::string& fileName, size_t size) {
+void THttpProxyThread::MakeFileAnswerHead(const std::string& fileName, size_t size,
+                                          TDateTime date) {
   answerHeaders.clear();
   answerHeaders.push_back("HTTP/1.1 200 OK");
   answerHeaders.push_back("Server: localproxy");
@@ -78,18 +79,17 @@ void THttpProxyThread::MakeFileAnswerHead(const std::string& fileName, size_t si
   std::string type = ContentTypeLine(fileName);
   if (!type.empty()) answerHeaders.push_back(type);
   answerHeaders.push_back("Content-Length: " + std::to_string(size));
-  TDateTime date = GetFileDate(fileName);
   if (date != kNoFileDate) answerHeaders.push_back("Last-Modified: " + FormatHttpDate(date));
   answerHeaders.push_back("Accept-Ranges: bytes");
   answerHeaders.push_back(keepAlive ? "Connection: keep-alive" : "Connection: close");
 }
 
-void THttpProxyThread::MakeNotModifiedHead(const std::string& fileName) {
+void THttpProxyThread::MakeNotModifiedHead(TDateTime date) {
   answerHeaders.clear();
   answerHeaders.push_back("HTTP/1.1 304 Not Modified");
   answerHeaders.push_back("Server: localproxy");
   answerHeaders.push_back("Date: " + FormatHttpDate(Now()));
-  answerHeaders.push_back("Last-Modified: " + FormatHttpDate(GetFileDate(fileName)));
+  answerHeaders.push_back("Last-Modified: " + FormatHttpDate(date));
   answerHeaders.push_back(keepAlive ? "Connection: keep-alive" : "Connection: close");
 }
 
@@ -113,13 +113,14 @@ bool THttpProxyThread::ProcessCache() {
   if (exists && !FilesUpdated && !para.empty() && !IsFileRefreshed(fileName)) exists = false;
 
   if (exists) {
-    TDateTime date = GetFileDate(fileName);
+    // One look at the file's date serves the comparison and the answer's head.
+    const TDateTime date = GetFileDate(fileName);
     if (std::fabs(date - ifModifiedSince) < kNotModifiedTolerance) {
-      MakeNotModifiedHead(fileName);
+      MakeNotModifiedHead(date);
       sock->SendString(HeadText(answerHeaders));
     } else {
       std::unique_ptr<TMemoryStream> body = LoadFileToStream(fileName);
-      MakeFileAnswerHead(fileName, body->Size());
+      MakeFileAnswerHead(fileName, body->Size(), date);
       sock->SendString(HeadText(answerHeaders));
       // A body after the head of a HEAD answer would be read as the next answer.
       if (method != "HEAD" && sock->LastError() == 0) sock->SendString(body->View());

@@ -126,7 +126,13 @@ int RunVelmC2(int argc, char** argv) {
       MakeNewExeRunnable();
       selfUpdateStarted = RunProcess(SelfUpdateCommandLine());
     }
-    if (!selfUpdateStarted && fMain && !TVelmApplication::QuitRequested()) status = app.exec();
+    if (!selfUpdateStarted && fMain && !TVelmApplication::QuitRequested()) {
+      // With the splash gone the main window takes the keyboard, as a freshly started program's
+      // window does; without a window manager nobody else would activate it.
+      fMain->raise();
+      fMain->activateWindow();
+      status = app.exec();
+    }
 
     instance.Release();
     // The main window goes first: its tabs are closed and the proxy stopped.

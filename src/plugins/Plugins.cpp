@@ -2,13 +2,16 @@
 
 #include <dirent.h>
 #include <dlfcn.h>
+#include <elf.h>
 #include <fcntl.h>
+#include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "app/AppSettings.h"
@@ -73,9 +76,40 @@ bool LookUp(void* handle, const char* name, F& entry) {
   return true;
 }
 
+// True when the file holds every part of it that the library loader maps. The loader maps a
+// library's segments as its program headers describe them and does not compare them with the
+// file's length: a library cut off in the middle (a copy or download that stopped early) would
+// end the whole process with SIGBUS as soon as the loader touches a page past the file's end.
+// A file that is no library of this machine's word size is refused here as the loader would.
+bool SegmentsWithinFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool whole = false;
+  struct stat st {};
+  ElfW(Ehdr) header{};
+  if (fstat(fd, &st) == 0 &&
+      pread(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
+      std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
+      header.e_ident[EI_CLASS] == (sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32) &&
+      header.e_phentsize == sizeof(ElfW(Phdr))) {
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    whole = header.e_phoff <= size && header.e_phnum * sizeof(ElfW(Phdr)) <= size - header.e_phoff;
+    for (unsigned i = 0; whole && i < header.e_phnum; ++i) {
+      ElfW(Phdr) segment{};
+      const off_t at = static_cast<off_t>(header.e_phoff + i * sizeof segment);
+      whole = pread(fd, &segment, sizeof segment, at) == static_cast<ssize_t>(sizeof segment) &&
+              (segment.p_type != PT_LOAD ||
+               (segment.p_offset <= size && segment.p_filesz <= size - segment.p_offset));
+    }
+  }
+  close(fd);
+  return whole;
+}
+
 // Loads one library and looks up the five exports in their order; false (and unloaded) when the
 // library cannot be loaded or one export is missing.
 bool LoadPlugin(const std::string& folder, const std::string& fileName, TPlugin& plugin) {
+  if (!SegmentsWithinFile(folder + fileName)) return false;
   // A path makes the loader take the file of the program folder instead of searching its
   // library paths. The full path, not "./NAME": the loader hands back any library it already
   // opened under the same name, even when that name now means another file.

@@ -53,6 +53,21 @@ namespace {
 
 constexpr int kClientThreads = 16;
 
+// Under the sanitizers freed memory is held back on purpose (AddressSanitizer's quarantine, which
+// fills up to hundreds of megabytes), so resident memory tells nothing there about leaks; the
+// leak check at exit (LeakSanitizer) does that job in those builds.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kResidentMemoryComparable = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kResidentMemoryComparable = false;
+#else
+constexpr bool kResidentMemoryComparable = true;
+#endif
+#else
+constexpr bool kResidentMemoryComparable = true;
+#endif
+
 int SoakSeconds() {
   const char* text = std::getenv("VELM_SOAK_SECONDS");
   const int seconds = text ? std::atoi(text) : 0;
@@ -398,11 +413,14 @@ TEST_F(Soak, MixedAnswersMissesAndRelaysAroundAnUpdateStayWholeAndLeakNothing) {
     }
   }
 
-  // Back at the level after the warm-up. Descriptors: the one-file updater's kept connection to
-  // the site may have been opened or closed since. Memory: 8 MiB for what the allocator keeps
-  // mapped in its per-thread arenas and the site's answers that the kept connections buffered.
+  // Back at the level after the warm-up. Descriptors: one more for the one-file updater's kept
+  // connection to the site, which may have been opened since. Memory: 8 MiB of slack for heap
+  // pages that the allocator's per-thread arenas cannot give back while one live block sits on
+  // them; a leak of about a hundred bytes per answer would exceed it in the ten-minute run.
   EXPECT_LE(end.Fds, afterWarmUp.Fds + 1);
-  EXPECT_LE(end.RssKiB, afterWarmUp.RssKiB + 8 * 1024);
+  if (kResidentMemoryComparable) {
+    EXPECT_LE(end.RssKiB, afterWarmUp.RssKiB + 8 * 1024);
+  }
 }
 
 }  // namespace

@@ -386,7 +386,8 @@ TEST_F(Soak, MixedAnswersMissesAndRelaysAroundAnUpdateStayWholeAndLeakNothing) {
   ASSERT_TRUE(WaitIdle());
   const TUsage end = MeasureUsage();
 
-  std::printf("soak: %d s (%d s warm-up), %d browsers\n", seconds, warmUp, kClientThreads);
+  std::printf("soak: %d s (%d s warm-up), %d browsers, %zu shared mirror files, 2 own each\n",
+              seconds, warmUp, kClientThreads, local.size());
   std::printf("soak: warm-up: %s\n", warm.Text().c_str());
   std::printf("soak: main: %s\n", figures.Text().c_str());
   std::printf("soak: update run after publishing build 2302: %.1f s, %s\n", updateSeconds,

@@ -2,10 +2,11 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
-#include <exception>
 #include <memory>
+#include <vector>
 
 namespace velm {
 namespace {
@@ -20,37 +21,15 @@ constexpr size_t kGzipFixedHeader = 10;
 constexpr size_t kGzipTrailer = 8;
 constexpr uint8_t kFlagHeaderCrc = 2, kFlagExtra = 4, kFlagName = 8, kFlagComment = 16;
 
-// Input and output of one inflateBack run. The input is the memory stream's own buffer.
-struct TInflateContext {
-  uint8_t* next = nullptr;  // start of the input not yet handed to zlib
-  size_t left = 0;          // bytes from there to the end of the input
-  TMemoryStream* out = nullptr;
-  size_t written = 0;  // bytes this run has put into out
-  std::exception_ptr outError;
+// Deflate data expands at most about 1032 times; a size hint beyond that is not believed.
+constexpr size_t kMaxDeflateRatio = 1032;
+constexpr size_t kFirstOutputGuess = 64 * 1024;
+
+// Ends the inflate state however the decoding leaves.
+struct TInflateEnd {
+  z_stream* strm;
+  ~TInflateEnd() { inflateEnd(strm); }
 };
-
-unsigned TakeInput(void* desc, z_const unsigned char** buf) {
-  auto* c = static_cast<TInflateContext*>(desc);
-  const size_t n = c->left < kMaxPiece ? c->left : kMaxPiece;
-  *buf = c->next;
-  c->next += n;
-  c->left -= n;
-  return static_cast<unsigned>(n);
-}
-
-int PutOutput(void* desc, unsigned char* buf, unsigned len) {
-  auto* c = static_cast<TInflateContext*>(desc);
-  try {
-    if (len > kMaxDecompressedSize - c->written) throw EDecompressionLimitError();
-    c->out->Write(buf, len);
-    c->written += len;
-    return 0;
-  } catch (...) {
-    // Never let an exception unwind through zlib; it is raised again once zlib has returned.
-    c->outError = std::current_exception();
-    return 1;
-  }
-}
 
 // Length of the zlib header at data, or 0 when the data does not start with one.
 size_t ZlibHeaderLength(uint8_t* data, size_t size) {
@@ -88,30 +67,70 @@ int CheckZlib(int code) {
   return code;
 }
 
-void DecompressStream(TMemoryStream& in, TMemoryStream& out) {
+namespace {
+
+// Inflates raw deflate data straight into Out's buffer, which is sized once from the hint (the
+// decoded size a gzip trailer announces, when there is one) and doubled when the data needs more.
+void InflateInto(TMemoryStream& in, TMemoryStream& out, size_t sizeHint) {
   const size_t size = in.Size();
   const size_t start = in.Position() < size ? in.Position() : size;
   in.SetPosition(size);
+  uint8_t* next = size ? in.Memory() + start : nullptr;
+  size_t left = size - start;
+  const size_t header = ZlibHeaderLength(next, left);
+  next += header;
+  left -= header;
 
-  TInflateContext context;
-  context.out = &out;
-  context.next = size ? in.Memory() + start : nullptr;
-  context.left = size - start;
-  const size_t header = ZlibHeaderLength(context.next, context.left);
-  context.next += header;
-  context.left -= header;
-
-  auto window = std::make_unique_for_overwrite<uint8_t[]>(kWindowSize);
   z_stream strm{};
-  CheckZlib(inflateBackInit(&strm, kWindowBits, window.get()));
-  strm.next_in = nullptr;
-  strm.avail_in = 0;
-  const int result = inflateBack(&strm, TakeInput, &context, PutOutput, &context);
+  CheckZlib(inflateInit2(&strm, -kWindowBits));
+  TInflateEnd end{&strm};
+
+  // Room up to one byte past the limit: a body that fills that byte is too large.
+  const size_t pos = out.Position();
+  const size_t oldSize = out.Size();
+  const size_t room = kMaxDecompressedSize + 1;
+  std::vector<uint8_t>& bytes = out.Bytes();
+  size_t guess = sizeHint ? sizeHint + 1 : std::max(left * 4, kFirstOutputGuess);
+  guess = std::min({guess, left * kMaxDeflateRatio + kFirstOutputGuess, room});
+  if (bytes.size() < pos + guess) bytes.resize(pos + guess);
+
+  size_t written = 0;
+  int result = Z_OK;
+  for (;;) {
+    if (pos + written == bytes.size()) {
+      if (written >= room) break;
+      bytes.resize(pos + std::min(room, std::max(written * 2, kFirstOutputGuess)));
+    }
+    if (strm.avail_in == 0 && left > 0) {
+      const size_t n = std::min(left, kMaxPiece);
+      strm.next_in = next;
+      strm.avail_in = static_cast<unsigned>(n);
+      next += n;
+      left -= n;
+    }
+    const size_t space = std::min(bytes.size() - (pos + written), kMaxPiece);
+    strm.next_out = bytes.data() + pos + written;
+    strm.avail_out = static_cast<unsigned>(space);
+    result = inflate(&strm, Z_NO_FLUSH);
+    written += space - strm.avail_out;
+    if (result == Z_STREAM_END) break;
+    // No progress with all input handed out: the data ends before its final block.
+    if (result == Z_BUF_ERROR && strm.avail_in == 0 && left == 0) break;
+    if (result < 0 && result != Z_BUF_ERROR) break;
+  }
   // Input handed out but not used goes back, so In ends right after the compressed data.
-  in.SetPosition(size - context.left - strm.avail_in);
-  inflateBackEnd(&strm);
-  if (context.outError) std::rethrow_exception(context.outError);
-  CheckZlib(result);
+  in.SetPosition(size - left - strm.avail_in);
+  const size_t kept = std::min(written, kMaxDecompressedSize);
+  bytes.resize(std::max(oldSize, pos + kept));
+  out.SetPosition(pos + kept);
+  if (written > kMaxDecompressedSize) throw EDecompressionLimitError();
+  if (result != Z_STREAM_END) CheckZlib(result == Z_OK ? Z_BUF_ERROR : result);
+}
+
+}  // namespace
+
+void DecompressStream(TMemoryStream& in, TMemoryStream& out) {
+  InflateInto(in, out, 0);
 }
 
 void GZipDecompress(TMemoryStream& in, TMemoryStream& out) {
@@ -146,13 +165,18 @@ void GZipDecompress(TMemoryStream& in, TMemoryStream& out) {
   }
   need(kGzipTrailer);
 
+  // The trailer's last four bytes give the decoded size (modulo 4 GiB): the output is sized
+  // from it once instead of growing as it fills.
+  const uint8_t* isize = data + size - 4;
+  const size_t announced = isize[0] | (size_t{isize[1]} << 8) | (size_t{isize[2]} << 16) |
+                           (size_t{isize[3]} << 24);
   // The last two header bytes become a zlib header, so the deflate data decodes as a zlib
   // stream whose (missing) Adler-32 is never looked at.
   data[p - 2] = 0x78;
   data[p - 1] = 0x9C;
   in.SetPosition(p - 2);
   in.SetSize(size - kGzipTrailer);
-  DecompressStream(in, out);
+  InflateInto(in, out, announced);
 }
 
 void DeflateDecompress(TMemoryStream& in, TMemoryStream& out) {

@@ -266,29 +266,35 @@ std::string TTCPBlockSocket::TakeBuffered(size_t count) {
   return out;
 }
 
+ssize_t TTCPBlockSocket::RecvNow(char* buffer, size_t capacity) {
+  ssize_t n;
+  do n = ::recv(fSocket, buffer, capacity, MSG_DONTWAIT);
+  while (n < 0 && errno == EINTR);
+  return n;
+}
+
 bool TTCPBlockSocket::FillBuffer(int64_t deadlineMs) {
   if (fSocket == kInvalidSocket) {
     fLastError = kSockErrNotConnected;
     return false;
   }
-  pollfd p{fSocket, POLLIN, 0};
-  int rc = PollRetry(&p, 1, deadlineMs, false);
-  if (rc == 0) {
-    fLastError = kSockErrTimedOut;
-    return false;
+  // Received into a scratch buffer kept for the socket's life and appended: the read buffer
+  // only ever grows by what came, and the wait is skipped when the bytes are already there.
+  if (!fScratch) fScratch = std::make_unique_for_overwrite<char[]>(kRecvChunk);
+  ssize_t n = RecvNow(fScratch.get(), kRecvChunk);
+  if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+    pollfd p{fSocket, POLLIN, 0};
+    int rc = PollRetry(&p, 1, deadlineMs, false);
+    if (rc == 0) {
+      fLastError = kSockErrTimedOut;
+      return false;
+    }
+    if (rc < 0) {
+      SetErrorFromErrno(errno);
+      return false;
+    }
+    n = RecvNow(fScratch.get(), kRecvChunk);
   }
-  if (rc < 0) {
-    SetErrorFromErrno(errno);
-    return false;
-  }
-  CompactBuffer();
-  size_t old = fBuffer.size();
-  fBuffer.resize(old + kRecvChunk);
-  ssize_t n;
-  do {
-    n = ::recv(fSocket, fBuffer.data() + old, kRecvChunk, MSG_DONTWAIT);
-  } while (n < 0 && errno == EINTR);
-  fBuffer.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
   if (n == 0) {
     fLastError = kSockErrConnReset;
     return false;
@@ -299,11 +305,32 @@ bool TTCPBlockSocket::FillBuffer(int64_t deadlineMs) {
     SetErrorFromErrno(errno);
     return false;
   }
+  CompactBuffer();
+  fBuffer.append(fScratch.get(), static_cast<size_t>(n));
   if (fSkipLeadingLF && fBuffer.size() > fBufferPos) {
     if (fBuffer[fBufferPos] == '\n') ++fBufferPos;
     fSkipLeadingLF = false;
   }
   return true;
+}
+
+ssize_t TTCPBlockSocket::RecvSome(char* buffer, size_t capacity) {
+  fLastError = 0;
+  if (LineBufferSize() > 0) {
+    const size_t n = std::min(capacity, LineBufferSize());
+    std::memcpy(buffer, fBuffer.data() + fBufferPos, n);
+    fBufferPos += n;
+    CompactBuffer();
+    return static_cast<ssize_t>(n);
+  }
+  if (fSocket == kInvalidSocket) {
+    fLastError = kSockErrNotConnected;
+    return -1;
+  }
+  const ssize_t n = RecvNow(buffer, capacity);
+  if (n == 0) fLastError = kSockErrConnReset;
+  if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) SetErrorFromErrno(errno);
+  return n;
 }
 
 std::string TTCPBlockSocket::RecvString(int timeoutMs) {

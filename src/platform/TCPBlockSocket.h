@@ -3,8 +3,11 @@
 // Winsock numbering the proxy code tests for (10054 peer closed, 10060 timed out).
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -66,6 +69,11 @@ class TTCPBlockSocket {
   // keeps the partial bytes buffered.
   std::string RecvBufferStr(size_t length, int timeoutMs);
 
+  // Without waiting, up to capacity bytes into buffer: the buffered ones first, else what the
+  // system holds. Returns the count; 0 when the peer has closed (LastError set); -1 when nothing
+  // is waiting (LastError 0) or on an error (LastError set).
+  ssize_t RecvSome(char* buffer, size_t capacity);
+
   // Bytes that can be read without waiting: the read buffer plus what the system holds.
   size_t WaitingData() const;
   // Bytes read from the system and not yet consumed (read past a request head, for instance).
@@ -87,6 +95,8 @@ class TTCPBlockSocket {
  private:
   // Reads once from the system into the buffer, waiting until the deadline (steady ms).
   bool FillBuffer(int64_t deadlineMs);
+  // One recv that does not wait; recv's result with errno.
+  ssize_t RecvNow(char* buffer, size_t capacity);
   void SetErrorFromErrno(int err);
   std::string TakeBuffered(size_t count);
   void CompactBuffer();
@@ -95,6 +105,7 @@ class TTCPBlockSocket {
   int fLastError = 0;
   std::string fBuffer;
   size_t fBufferPos = 0;
+  std::unique_ptr<char[]> fScratch;
   // A CR ended the last line at the end of the buffer; an LF right after it belongs to it.
   bool fSkipLeadingLF = false;
 };

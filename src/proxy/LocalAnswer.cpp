@@ -1,6 +1,5 @@
 // Answers from the local folder: the file of the request path with a 200 or 304 head, or, when
 // it is missing (or a versioned file is due for a refresh), fetched through the relay and kept.
-#include <sys/stat.h>
 
 #include <cmath>
 #include <memory>
@@ -29,12 +28,6 @@ std::string ContentTypeLine(const std::string& fileName) {
   if (ext == ".gif") return "Content-Type: image/gif";
   if (ext == ".swf") return "Content-Type: application/x-shockwave-flash";
   return {};
-}
-
-// Folders are not files: a request for one is fetched, and never stored.
-bool IsRegularFile(const std::string& name) {
-  struct stat st;
-  return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 }  // namespace
@@ -109,21 +102,28 @@ bool THttpProxyThread::ProcessCache() {
   // A path that leaves the local folder is relayed, never answered from disk or stored.
   if (fileName.empty()) return ProcessQuery(nullptr);
 
-  bool exists = IsRegularFile(fileName);
+  // One open serves the existence check, the date and the body.
+  TLocalFile file;
+  bool exists = file.Open(fileName);
   if (exists && !FilesUpdated && !para.empty() && !IsFileRefreshed(fileName)) exists = false;
 
   if (exists) {
-    // One look at the file's date serves the comparison and the answer's head.
-    const TDateTime date = GetFileDate(fileName);
+    const TDateTime date = file.Date();
     if (std::fabs(date - ifModifiedSince) < kNotModifiedTolerance) {
       MakeNotModifiedHead(date);
       sock->SendString(HeadText(answerHeaders));
     } else {
-      std::unique_ptr<TMemoryStream> body = LoadFileToStream(fileName);
-      MakeFileAnswerHead(fileName, body->Size(), date);
-      sock->SendString(HeadText(answerHeaders));
+      MakeFileAnswerHead(fileName, file.Size(), date);
       // A body after the head of a HEAD answer would be read as the next answer.
-      if (method != "HEAD" && sock->LastError() == 0) sock->SendString(body->View());
+      if (method == "HEAD") {
+        sock->SendString(HeadText(answerHeaders));
+      } else {
+        std::unique_ptr<TMemoryStream> body = file.ReadAll();
+        // A file cut while it was read gets the length it was read with.
+        if (body->Size() != file.Size()) MakeFileAnswerHead(fileName, body->Size(), date);
+        sock->SendString(HeadText(answerHeaders));
+        if (sock->LastError() == 0) sock->SendString(body->View());
+      }
     }
     if (keepAlive && commandProtocol != "HTTP/1.1") keepAlive = false;
     return true;

@@ -1,5 +1,6 @@
 // Relaying a request to the site (or the upstream proxy) and its answer back to the browser,
 // unchanged: the answer head is read only for the body length and the keep-alive decision.
+#include <memory>
 #include <string>
 
 #include "platform/Encoding.h"
@@ -225,6 +226,9 @@ void THttpProxyThread::RelayTunnel(TTCPBlockSocket& client, TTCPBlockSocket& ups
     upstream.SendString(early);
     if (upstream.LastError() != 0) return;
   }
+  // One piece buffer for both directions: each readable side is read once straight into it and
+  // sent on before the other side is looked at.
+  auto piece = std::make_unique_for_overwrite<char[]>(kRelayPieceSize);
   for (;;) {
     bool clientReady = false, upstreamReady = false;
     if (!TTCPBlockSocket::CanReadEither(client, upstream, timeout, clientReady, upstreamReady))
@@ -236,11 +240,11 @@ void THttpProxyThread::RelayTunnel(TTCPBlockSocket& client, TTCPBlockSocket& ups
     } sides[] = {{clientReady, client, upstream}, {upstreamReady, upstream, client}};
     for (auto& side : sides) {
       if (!side.ready) continue;
-      // Readable with nothing waiting: that peer has closed.
-      if (side.from.WaitingData() == 0) return;
-      std::string data = side.from.RecvPacket(0);
-      if (side.from.LastError() != 0) return;
-      side.to.SendString(data);
+      const ssize_t n = side.from.RecvSome(piece.get(), static_cast<size_t>(kRelayPieceSize));
+      // Readable and closed, or failed; nothing read without an error was a spurious wake-up.
+      if (n == 0 || side.from.LastError() != 0) return;
+      if (n < 0) continue;
+      side.to.SendBuffer(piece.get(), static_cast<size_t>(n));
       if (side.to.LastError() != 0) return;
     }
   }

@@ -185,4 +185,45 @@ std::string ReadFileStart(const std::string& path, size_t n) {
   return std::string(bytes.begin(), bytes.end());
 }
 
+TLocalFile::~TLocalFile() {
+  if (fFd >= 0) ::close(fFd);
+}
+
+bool TLocalFile::Open(const std::string& path) {
+  if (fFd >= 0) ::close(fFd);
+  fFd = -1;
+  do fFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  while (fFd < 0 && errno == EINTR);
+  if (fFd < 0) return false;
+  struct stat st {};
+  if (::fstat(fFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fFd);
+    fFd = -1;
+    return false;
+  }
+  fSize = static_cast<size_t>(st.st_size);
+  fDate = UnixToLocalDateTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  fPath = path;
+  return true;
+}
+
+std::unique_ptr<TMemoryStream> TLocalFile::ReadAll() {
+  std::shared_lock lock(FileLock);
+  auto stream = std::make_unique<TMemoryStream>();
+  std::vector<uint8_t>& bytes = stream->Bytes();
+  bytes.resize(fSize);
+  size_t used = 0;
+  while (used < fSize) {
+    const ssize_t n = ::pread(fFd, bytes.data() + used, fSize - used, static_cast<off_t>(used));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      RaiseIo("Cannot read file", fPath, errno);
+    }
+    if (n == 0) break;
+    used += static_cast<size_t>(n);
+  }
+  bytes.resize(used);
+  return stream;
+}
+
 }  // namespace velm

@@ -46,4 +46,28 @@ std::unique_ptr<TMemoryStream> LoadFileToStream(const std::string& path);
 // The first n bytes of the file, fewer when it is shorter; no lock. Raises EInOutError.
 std::string ReadFileStart(const std::string& path, size_t n);
 
+// A regular file opened once to be answered from: its size and date come from the open file,
+// so the answer's head and body describe the same file even while the updater replaces it.
+class TLocalFile {
+ public:
+  TLocalFile() = default;
+  ~TLocalFile();
+  TLocalFile(const TLocalFile&) = delete;
+  TLocalFile& operator=(const TLocalFile&) = delete;
+
+  // False (and nothing open) when the path names no regular file that can be read.
+  bool Open(const std::string& path);
+  size_t Size() const { return fSize; }
+  TDateTime Date() const { return fDate; }
+  // The file's Size() bytes (fewer if it was cut since) in a new stream at position 0, read
+  // under the shared lock. Raises EInOutError.
+  std::unique_ptr<TMemoryStream> ReadAll();
+
+ private:
+  int fFd = -1;
+  size_t fSize = 0;
+  TDateTime fDate = kNoFileDate;
+  std::string fPath;
+};
+
 }  // namespace velm

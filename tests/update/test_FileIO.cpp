@@ -214,3 +214,23 @@ TEST(FileIO, WriterWaitsForReadersOfTheLock) {
   EXPECT_TRUE(saved.load());
   EXPECT_EQ(test::ReadWholeFile(folder.Path("pub/locked.gif")), "new");
 }
+
+TEST(FileIO, LocalFileAnswersWithTheFileItOpened) {
+  test::TTestProgramFolder folder;
+  const std::string name = folder.Path("pub/images/a.gif");
+  test::WriteWholeFile(name, "GIF89a first");
+  ASSERT_TRUE(SetFileDate(name, EncodeDateTime(2009, 12, 10, 14, 3, 27)));
+
+  TLocalFile file;
+  ASSERT_TRUE(file.Open(name));
+  EXPECT_EQ(file.Size(), 12u);
+  EXPECT_EQ(file.Date(), GetFileDate(name));
+  // The updater replacing the file meanwhile changes neither the size nor the bytes answered.
+  SaveStreamToFile(TMemoryStream("GIF89a second version"), name);
+  EXPECT_EQ(file.ReadAll()->ToString(), "GIF89a first");
+
+  // Only regular files open: not a missing one, a folder or a pipe.
+  ASSERT_EQ(::mkfifo(folder.Path("pub/pipe.gif").c_str(), 0600), 0);
+  for (const char* other : {"pub/missing.gif", "pub/images", "pub/pipe.gif"})
+    EXPECT_FALSE(file.Open(folder.Path(other))) << other;
+}

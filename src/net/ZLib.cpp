@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/MemoryTuning.h"
+
 namespace velm {
 namespace {
 
@@ -89,10 +91,15 @@ void InflateInto(TMemoryStream& in, TMemoryStream& out, size_t sizeHint) {
   const size_t pos = out.Position();
   const size_t oldSize = out.Size();
   const size_t room = kMaxDecompressedSize + 1;
-  std::vector<uint8_t>& bytes = out.Bytes();
+  // A position past the end leaves zero bytes in between, as a write there would.
+  if (pos > oldSize) out.SetSize(pos);
+  TByteBuffer& bytes = out.Bytes();
   size_t guess = sizeHint ? sizeHint + 1 : std::max(left * 4, kFirstOutputGuess);
   guess = std::min({guess, left * kMaxDeflateRatio + kFirstOutputGuess, room});
-  if (bytes.size() < pos + guess) bytes.resize(pos + guess);
+  if (bytes.size() < pos + guess) {
+    bytes.resize(pos + guess);
+    AdviseHugePages(bytes.data() + pos, guess);
+  }
 
   size_t written = 0;
   int result = Z_OK;
@@ -100,6 +107,7 @@ void InflateInto(TMemoryStream& in, TMemoryStream& out, size_t sizeHint) {
     if (pos + written == bytes.size()) {
       if (written >= room) break;
       bytes.resize(pos + std::min(room, std::max(written * 2, kFirstOutputGuess)));
+      AdviseHugePages(bytes.data() + pos + written, bytes.size() - (pos + written));
     }
     if (strm.avail_in == 0 && left > 0) {
       const size_t n = std::min(left, kMaxPiece);

@@ -13,8 +13,16 @@ size_t TMemoryStream::Read(void* buffer, size_t count) {
   return n;
 }
 
+void TMemoryStream::SetSize(size_t size) {
+  const size_t old = fData.size();
+  fData.resize(size);
+  if (size > old) std::memset(fData.data() + old, 0, size - old);
+}
+
 void TMemoryStream::Write(const void* buffer, size_t count) {
   if (count == 0) return;
+  // A position past the end leaves zero bytes in between.
+  if (fPosition > fData.size()) SetSize(fPosition);
   if (fPosition + count > fData.size()) fData.resize(fPosition + count);
   std::memcpy(fData.data() + fPosition, buffer, count);
   fPosition += count;

@@ -4,13 +4,38 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace velm {
 
 enum class TSeekOrigin { Beginning, Current, End };
+
+// Leaves bytes a vector grows by uninitialised: the stream's readers and decoders overwrite them
+// at once, and zeroing a large body first costs as much as a pass over it.
+template <class T>
+struct TNoInitAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = TNoInitAllocator<U>;
+  };
+  TNoInitAllocator() = default;
+  template <class U>
+  TNoInitAllocator(const TNoInitAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+using TByteBuffer = std::vector<uint8_t, TNoInitAllocator<uint8_t>>;
 
 class TMemoryStream {
  public:
@@ -24,7 +49,7 @@ class TMemoryStream {
   size_t Position() const { return fPosition; }
   void SetPosition(size_t pos) { fPosition = pos; }
   // Grows with zero bytes or cuts; the position stays where it was (it may lie past the end).
-  void SetSize(size_t size) { fData.resize(size); }
+  void SetSize(size_t size);
   void Clear() {
     fData.clear();
     fPosition = 0;
@@ -43,10 +68,11 @@ class TMemoryStream {
     return {reinterpret_cast<const char*>(fData.data()), fData.size()};
   }
   std::string ToString() const { return std::string(View()); }
-  std::vector<uint8_t>& Bytes() { return fData; }
+  // The buffer itself; bytes it is grown by are not initialised.
+  TByteBuffer& Bytes() { return fData; }
 
  private:
-  std::vector<uint8_t> fData;
+  TByteBuffer fData;
   size_t fPosition = 0;
 };
 

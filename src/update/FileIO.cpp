@@ -71,7 +71,7 @@ int WriteAll(int fd, const uint8_t* data, size_t size) {
 
 // Reads up to limit bytes (all when limit is SIZE_MAX) into out, sized first for expected bytes;
 // 0 on success, else errno.
-int ReadUpTo(int fd, std::vector<uint8_t>& out, size_t limit, size_t expected) {
+int ReadUpTo(int fd, TByteBuffer& out, size_t limit, size_t expected) {
   out.resize(std::min(limit, expected + 1));
   size_t used = 0;
   while (used < limit) {
@@ -179,7 +179,7 @@ std::unique_ptr<TMemoryStream> LoadFileToStream(const std::string& path) {
 
 std::string ReadFileStart(const std::string& path, size_t n) {
   TFileHandle file(OpenForReading(path));
-  std::vector<uint8_t> bytes;
+  TByteBuffer bytes;
   if (const int error = ReadUpTo(file.Get(), bytes, n, SizeOf(file.Get())))
     RaiseIo("Cannot read file", path, error);
   return std::string(bytes.begin(), bytes.end());
@@ -210,7 +210,7 @@ bool TLocalFile::Open(const std::string& path) {
 std::unique_ptr<TMemoryStream> TLocalFile::ReadAll() {
   std::shared_lock lock(FileLock);
   auto stream = std::make_unique<TMemoryStream>();
-  std::vector<uint8_t>& bytes = stream->Bytes();
+  TByteBuffer& bytes = stream->Bytes();
   bytes.resize(fSize);
   size_t used = 0;
   while (used < fSize) {

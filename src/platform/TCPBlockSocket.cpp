@@ -6,7 +6,10 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -247,6 +250,59 @@ void TTCPBlockSocket::SendString(std::string_view data) {
     }
     return SetErrorFromErrno(n < 0 ? errno : EPIPE);
   }
+}
+
+void TTCPBlockSocket::SendFile(int fileFd, size_t count) {
+  fLastError = 0;
+  if (fSocket == kInvalidSocket) {
+    fLastError = kSockErrNotConnected;
+    return;
+  }
+  // sendfile has no flag against SIGPIPE: the signal is held back for this thread while it
+  // sends, and one the call raised is taken off again before it is let through.
+  sigset_t pipeSignal, previous;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+  sigset_t pendingBefore;
+  sigpending(&pendingBefore);
+  const bool wasPending = sigismember(&pendingBefore, SIGPIPE) == 1;
+  // sendfile has no don't-wait flag: the socket does not wait for the call's length.
+  const int flags = ::fcntl(fSocket, F_GETFL, 0);
+  if (flags >= 0 && !(flags & O_NONBLOCK)) ::fcntl(fSocket, F_SETFL, flags | O_NONBLOCK);
+  int64_t deadline = DeadlineAfter(SendTimeout);
+  off_t offset = 0;
+  while (static_cast<size_t>(offset) < count) {
+    ssize_t n = ::sendfile(fSocket, fileFd, &offset, count - static_cast<size_t>(offset));
+    if (n > 0) continue;
+    if (n == 0) {
+      fLastError = kSockErrConnReset;
+      break;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      pollfd p{fSocket, POLLOUT, 0};
+      int rc = PollRetry(&p, 1, deadline, SendTimeout <= 0);
+      if (rc == 0) {
+        fLastError = kSockErrTimedOut;
+        break;
+      }
+      if (rc < 0) {
+        SetErrorFromErrno(errno);
+        break;
+      }
+      continue;
+    }
+    SetErrorFromErrno(errno);
+    break;
+  }
+  if (flags >= 0 && !(flags & O_NONBLOCK)) ::fcntl(fSocket, F_SETFL, flags);
+  if (fLastError != 0 && !wasPending) {
+    const timespec noWait{0, 0};
+    while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void TTCPBlockSocket::CompactBuffer() {

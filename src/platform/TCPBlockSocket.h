@@ -59,6 +59,10 @@ class TTCPBlockSocket {
     SendString(std::string_view(static_cast<const char*>(data), size));
   }
 
+  // Sends count bytes of the open file fileFd from its start, straight from the page cache,
+  // within SendTimeout like SendString. A file that ends early fails with the reset error.
+  void SendFile(int fileFd, size_t count);
+
   // One line without its end, the whole line within timeoutMs. With ConvertLineEnd a line ends at
   // CR LF, LF or CR; without it only at CR LF. A line that grows past MaxLineLength (when above 0)
   // fails with kSockErrNoBuffers. On any failure returns "" with LastError set.

@@ -252,21 +252,38 @@ void TTCPBlockSocket::SendString(std::string_view data) {
   }
 }
 
+TSigPipeHeld::TSigPipeHeld() {
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, &fPrevious);
+  sigset_t pending;
+  sigpending(&pending);
+  fWasPending = sigismember(&pending, SIGPIPE) == 1;
+}
+
+TSigPipeHeld::~TSigPipeHeld() {
+  sigset_t pending;
+  sigpending(&pending);
+  if (!fWasPending && sigismember(&pending, SIGPIPE) == 1) {
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    const timespec noWait{0, 0};
+    while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &fPrevious, nullptr);
+}
+
 void TTCPBlockSocket::SendFile(int fileFd, size_t count) {
   fLastError = 0;
   if (fSocket == kInvalidSocket) {
     fLastError = kSockErrNotConnected;
     return;
   }
-  // sendfile has no flag against SIGPIPE: the signal is held back for this thread while it
-  // sends, and one the call raised is taken off again before it is let through.
-  sigset_t pipeSignal, previous;
-  sigemptyset(&pipeSignal);
-  sigaddset(&pipeSignal, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-  sigset_t pendingBefore;
-  sigpending(&pendingBefore);
-  const bool wasPending = sigismember(&pendingBefore, SIGPIPE) == 1;
+  // sendfile has no flag against SIGPIPE.
+  TSigPipeHeld heldBack;
   // sendfile has no don't-wait flag: the socket does not wait for the call's length.
   const int flags = ::fcntl(fSocket, F_GETFL, 0);
   if (flags >= 0 && !(flags & O_NONBLOCK)) ::fcntl(fSocket, F_SETFL, flags | O_NONBLOCK);
@@ -297,12 +314,6 @@ void TTCPBlockSocket::SendFile(int fileFd, size_t count) {
     break;
   }
   if (flags >= 0 && !(flags & O_NONBLOCK)) ::fcntl(fSocket, F_SETFL, flags);
-  if (fLastError != 0 && !wasPending) {
-    const timespec noWait{0, 0};
-    while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
-    }
-  }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void TTCPBlockSocket::CompactBuffer() {
@@ -456,6 +467,60 @@ std::string TTCPBlockSocket::RecvBufferStr(size_t length, int timeoutMs) {
     if (!FillBuffer(deadline)) return {};
   }
   return TakeBuffered(length);
+}
+
+ssize_t TTCPBlockSocket::SpliceTo(TTCPBlockSocket& to, const int pipeFds[2], size_t piece) {
+  fLastError = 0;
+  to.fLastError = 0;
+  if (LineBufferSize() > 0) {
+    const size_t n = LineBufferSize();
+    to.SendString(std::string_view(fBuffer).substr(fBufferPos, n));
+    fBufferPos += n;
+    CompactBuffer();
+    return to.fLastError == 0 ? static_cast<ssize_t>(n) : -1;
+  }
+  if (fSocket == kInvalidSocket || to.fSocket == kInvalidSocket) {
+    fLastError = kSockErrNotConnected;
+    return -1;
+  }
+  ssize_t n;
+  do n = ::splice(fSocket, nullptr, pipeFds[1], nullptr, piece, SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+  while (n < 0 && errno == EINTR);
+  if (n == 0) {
+    fLastError = kSockErrConnReset;
+    return 0;
+  }
+  if (n < 0) {
+    if (errno != EAGAIN && errno != EWOULDBLOCK) SetErrorFromErrno(errno);
+    return -1;
+  }
+  // Everything taken into the pipe goes on before anything else is read.
+  const int64_t deadline = DeadlineAfter(to.SendTimeout);
+  for (ssize_t moved = 0; moved < n;) {
+    const ssize_t m = ::splice(pipeFds[0], nullptr, to.fSocket, nullptr,
+                               static_cast<size_t>(n - moved), SPLICE_F_MOVE | SPLICE_F_NONBLOCK);
+    if (m > 0) {
+      moved += m;
+      continue;
+    }
+    if (m < 0 && errno == EINTR) continue;
+    if (m < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd p{to.fSocket, POLLOUT, 0};
+      const int rc = PollRetry(&p, 1, deadline, to.SendTimeout <= 0);
+      if (rc == 0) {
+        to.fLastError = kSockErrTimedOut;
+        return -1;
+      }
+      if (rc < 0) {
+        to.SetErrorFromErrno(errno);
+        return -1;
+      }
+      continue;
+    }
+    to.SetErrorFromErrno(m < 0 ? errno : EPIPE);
+    return -1;
+  }
+  return n;
 }
 
 size_t TTCPBlockSocket::WaitingData() const {

@@ -3,6 +3,7 @@
 // Winsock numbering the proxy code tests for (10054 peer closed, 10060 timed out).
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -23,6 +24,20 @@ inline constexpr int kSockErrConnRefused = 10061;
 inline constexpr int kSockErrHostNotFound = 11001;
 
 inline constexpr int kInvalidSocket = -1;
+
+// Holds SIGPIPE back for this thread while it lives, for the calls that have no flag against it
+// (sendfile, splice); a SIGPIPE they raised is taken off again before the signal is let through.
+class TSigPipeHeld {
+ public:
+  TSigPipeHeld();
+  ~TSigPipeHeld();
+  TSigPipeHeld(const TSigPipeHeld&) = delete;
+  TSigPipeHeld& operator=(const TSigPipeHeld&) = delete;
+
+ private:
+  sigset_t fPrevious;
+  bool fWasPending = false;
+};
 
 class TTCPBlockSocket {
  public:
@@ -77,6 +92,12 @@ class TTCPBlockSocket {
   // system holds. Returns the count; 0 when the peer has closed (LastError set); -1 when nothing
   // is waiting (LastError 0) or on an error (LastError set).
   ssize_t RecvSome(char* buffer, size_t capacity);
+
+  // Moves up to piece bytes that can be read without waiting to `to`, through the pipe
+  // (pipeFds: read end, write end) so that they never enter this process; buffered bytes go
+  // first. Returns the count moved; 0 when this peer has closed; -1 when nothing was waiting
+  // (LastError 0) or on an error (LastError set here or on `to`). The caller holds SIGPIPE back.
+  ssize_t SpliceTo(TTCPBlockSocket& to, const int pipeFds[2], size_t piece);
 
   // Bytes that can be read without waiting: the read buffer plus what the system holds.
   size_t WaitingData() const;

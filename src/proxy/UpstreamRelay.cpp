@@ -1,5 +1,8 @@
 // Relaying a request to the site (or the upstream proxy) and its answer back to the browser,
 // unchanged: the answer head is read only for the body length and the keep-alive decision.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <memory>
 #include <string>
 
@@ -226,27 +229,45 @@ void THttpProxyThread::RelayTunnel(TTCPBlockSocket& client, TTCPBlockSocket& ups
     upstream.SendString(early);
     if (upstream.LastError() != 0) return;
   }
-  // One piece buffer for both directions: each readable side is read once straight into it and
-  // sent on before the other side is looked at.
-  auto piece = std::make_unique_for_overwrite<char[]>(kRelayPieceSize);
+  // Each readable side moves one piece on before the other side is looked at: through a pipe,
+  // so the bytes never come into this process, or, without one, through one piece buffer.
+  TSigPipeHeld heldBack;
+  int pipeFds[2] = {-1, -1};
+  const bool spliced = ::pipe2(pipeFds, O_CLOEXEC) == 0;
+  std::unique_ptr<char[]> piece;
+  if (!spliced) piece = std::make_unique_for_overwrite<char[]>(kRelayPieceSize);
+  const size_t pieceSize = static_cast<size_t>(kRelayPieceSize);
   for (;;) {
     bool clientReady = false, upstreamReady = false;
     if (!TTCPBlockSocket::CanReadEither(client, upstream, timeout, clientReady, upstreamReady))
-      return;
+      break;
     struct {
       bool ready;
       TTCPBlockSocket& from;
       TTCPBlockSocket& to;
     } sides[] = {{clientReady, client, upstream}, {upstreamReady, upstream, client}};
+    bool ended = false;
     for (auto& side : sides) {
       if (!side.ready) continue;
-      const ssize_t n = side.from.RecvSome(piece.get(), static_cast<size_t>(kRelayPieceSize));
-      // Readable and closed, or failed; nothing read without an error was a spurious wake-up.
-      if (n == 0 || side.from.LastError() != 0) return;
-      if (n < 0) continue;
-      side.to.SendBuffer(piece.get(), static_cast<size_t>(n));
-      if (side.to.LastError() != 0) return;
+      if (spliced) {
+        const ssize_t n = side.from.SpliceTo(side.to, pipeFds, pieceSize);
+        // Closed, or failed on either side; nothing moved without an error was a spurious wake-up.
+        ended = n == 0 || side.from.LastError() != 0 || side.to.LastError() != 0;
+      } else {
+        const ssize_t n = side.from.RecvSome(piece.get(), pieceSize);
+        ended = n == 0 || side.from.LastError() != 0;
+        if (!ended && n > 0) {
+          side.to.SendBuffer(piece.get(), static_cast<size_t>(n));
+          ended = side.to.LastError() != 0;
+        }
+      }
+      if (ended) break;
     }
+    if (ended) break;
+  }
+  if (spliced) {
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
   }
 }
 

@@ -473,7 +473,7 @@ ssize_t TTCPBlockSocket::SpliceTo(TTCPBlockSocket& to, const int pipeFds[2], siz
   fLastError = 0;
   to.fLastError = 0;
   if (LineBufferSize() > 0) {
-    const size_t n = LineBufferSize();
+    const size_t n = std::min(LineBufferSize(), piece);
     to.SendString(std::string_view(fBuffer).substr(fBufferPos, n));
     fBufferPos += n;
     CompactBuffer();

@@ -12,6 +12,33 @@
 namespace velm {
 namespace {
 
+// Bodies from this size on are relayed through a pipe with splice, never entering the process.
+constexpr int64_t kSpliceFrom = 64 * 1024;
+
+// A pipe for moving pieces between two sockets; Ok() false when none could be made.
+class TRelayPipe {
+ public:
+  TRelayPipe() {
+    if (::pipe2(fFds, O_CLOEXEC) != 0) fFds[0] = fFds[1] = -1;
+  }
+  ~TRelayPipe() {
+    if (Ok()) {
+      ::close(fFds[0]);
+      ::close(fFds[1]);
+    }
+  }
+  TRelayPipe(const TRelayPipe&) = delete;
+  TRelayPipe& operator=(const TRelayPipe&) = delete;
+  bool Ok() const { return fFds[0] >= 0; }
+  const int* Fds() const { return fFds; }
+
+ private:
+  int fFds[2];
+};
+
+}  // namespace
+namespace {
+
 // A chunk-size line: the text before the first space, then before the first ";", trimmed, read
 // as hexadecimal; anything that is not a hexadecimal number counts as 0.
 int64_t ChunkSize(const std::string& line) {
@@ -188,6 +215,24 @@ bool THttpProxyThread::RelayChunks(TMemoryStream* store) {
 
 bool THttpProxyThread::RelaySock(TTCPBlockSocket& from, TTCPBlockSocket& to, TMemoryStream* store,
                                  int64_t size) {
+  // A large body that is not kept goes from socket to socket in pieces through a pipe.
+  if (!store && size >= kSpliceFrom) {
+    TRelayPipe relayPipe;
+    if (relayPipe.Ok()) {
+      TSigPipeHeld heldBack;
+      while (size > 0) {
+        const int64_t piece = size > kRelayPieceSize ? kRelayPieceSize : size;
+        const ssize_t n = from.SpliceTo(to, relayPipe.Fds(), static_cast<size_t>(piece));
+        if (n > 0) {
+          size -= n;
+          continue;
+        }
+        if (n == 0 || from.LastError() != 0 || to.LastError() != 0) return false;
+        if (!from.CanRead(timeout)) return false;
+      }
+      return true;
+    }
+  }
   while (size > 0) {
     int64_t piece = size > kRelayPieceSize ? kRelayPieceSize : size;
     std::string data = from.RecvBufferStr(static_cast<size_t>(piece), timeout);
@@ -232,8 +277,8 @@ void THttpProxyThread::RelayTunnel(TTCPBlockSocket& client, TTCPBlockSocket& ups
   // Each readable side moves one piece on before the other side is looked at: through a pipe,
   // so the bytes never come into this process, or, without one, through one piece buffer.
   TSigPipeHeld heldBack;
-  int pipeFds[2] = {-1, -1};
-  const bool spliced = ::pipe2(pipeFds, O_CLOEXEC) == 0;
+  TRelayPipe relayPipe;
+  const bool spliced = relayPipe.Ok();
   std::unique_ptr<char[]> piece;
   if (!spliced) piece = std::make_unique_for_overwrite<char[]>(kRelayPieceSize);
   const size_t pieceSize = static_cast<size_t>(kRelayPieceSize);
@@ -250,7 +295,7 @@ void THttpProxyThread::RelayTunnel(TTCPBlockSocket& client, TTCPBlockSocket& ups
     for (auto& side : sides) {
       if (!side.ready) continue;
       if (spliced) {
-        const ssize_t n = side.from.SpliceTo(side.to, pipeFds, pieceSize);
+        const ssize_t n = side.from.SpliceTo(side.to, relayPipe.Fds(), pieceSize);
         // Closed, or failed on either side; nothing moved without an error was a spurious wake-up.
         ended = n == 0 || side.from.LastError() != 0 || side.to.LastError() != 0;
       } else {
@@ -264,10 +309,6 @@ void THttpProxyThread::RelayTunnel(TTCPBlockSocket& client, TTCPBlockSocket& ups
       if (ended) break;
     }
     if (ended) break;
-  }
-  if (spliced) {
-    ::close(pipeFds[0]);
-    ::close(pipeFds[1]);
   }
 }
 

@@ -64,6 +64,12 @@ TEST_F(UpstreamRelay, AnswersPassUnchangedAndDecideKeepAlive) {
         "\r\nzz\r\nX-Trailer: 1\r\n\r\n"},
        "",
        true},
+      {"chunked with a chunk of 100000 bytes, then the last chunk",
+       "GET",
+       {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n186a0\r\n" + Pattern(100000) +
+        "\r\n0\r\n\r\n"},
+       "",
+       true},
       {"100 Continue before the final answer",
        "POST",
        {"HTTP/1.1 100 Continue\r\nX-A: 1\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"},

@@ -222,6 +222,14 @@ void TTCPBlockSocket::Connect(const std::string& host, const std::string& port) 
   SetErrorFromErrno(err);
 }
 
+bool TTCPBlockSocket::WaitWritable(int64_t deadlineMs) {
+  pollfd p{fSocket, POLLOUT, 0};
+  const int rc = PollRetry(&p, 1, deadlineMs, SendTimeout <= 0);
+  if (rc == 0) fLastError = kSockErrTimedOut;
+  if (rc < 0) SetErrorFromErrno(errno);
+  return rc > 0;
+}
+
 void TTCPBlockSocket::SendString(std::string_view data) {
   fLastError = 0;
   if (fSocket == kInvalidSocket) {
@@ -239,13 +247,7 @@ void TTCPBlockSocket::SendString(std::string_view data) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd p{fSocket, POLLOUT, 0};
-      int rc = PollRetry(&p, 1, deadline, SendTimeout <= 0);
-      if (rc == 0) {
-        fLastError = kSockErrTimedOut;
-        return;
-      }
-      if (rc < 0) return SetErrorFromErrno(errno);
+      if (!WaitWritable(deadline)) return;
       continue;
     }
     return SetErrorFromErrno(n < 0 ? errno : EPIPE);
@@ -298,16 +300,7 @@ void TTCPBlockSocket::SendFile(int fileFd, size_t count) {
     }
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      pollfd p{fSocket, POLLOUT, 0};
-      int rc = PollRetry(&p, 1, deadline, SendTimeout <= 0);
-      if (rc == 0) {
-        fLastError = kSockErrTimedOut;
-        break;
-      }
-      if (rc < 0) {
-        SetErrorFromErrno(errno);
-        break;
-      }
+      if (!WaitWritable(deadline)) break;
       continue;
     }
     SetErrorFromErrno(errno);
@@ -505,16 +498,7 @@ ssize_t TTCPBlockSocket::SpliceTo(TTCPBlockSocket& to, const int pipeFds[2], siz
     }
     if (m < 0 && errno == EINTR) continue;
     if (m < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      pollfd p{to.fSocket, POLLOUT, 0};
-      const int rc = PollRetry(&p, 1, deadline, to.SendTimeout <= 0);
-      if (rc == 0) {
-        to.fLastError = kSockErrTimedOut;
-        return -1;
-      }
-      if (rc < 0) {
-        to.SetErrorFromErrno(errno);
-        return -1;
-      }
+      if (!to.WaitWritable(deadline)) return -1;
       continue;
     }
     to.SetErrorFromErrno(m < 0 ? errno : EPIPE);

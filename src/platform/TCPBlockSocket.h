@@ -120,6 +120,9 @@ class TTCPBlockSocket {
  private:
   // Reads once from the system into the buffer, waiting until the deadline (steady ms).
   bool FillBuffer(int64_t deadlineMs);
+  // Waits until a send would not block, within SendTimeout's deadline; false with LastError
+  // set on time-out or error.
+  bool WaitWritable(int64_t deadlineMs);
   // One recv that does not wait; recv's result with errno.
   ssize_t RecvNow(char* buffer, size_t capacity);
   void SetErrorFromErrno(int err);

@@ -168,13 +168,9 @@ void SaveStreamToFile(const TMemoryStream& stream, const std::string& path) {
 }
 
 std::unique_ptr<TMemoryStream> LoadFileToStream(const std::string& path) {
-  std::shared_lock lock(FileLock);
-  TFileHandle file(OpenForReading(path));
-  auto stream = std::make_unique<TMemoryStream>();
-  if (const int error = ReadUpTo(file.Get(), stream->Bytes(), SIZE_MAX, SizeOf(file.Get())))
-    RaiseIo("Cannot read file", path, error);
-  stream->SetPosition(0);
-  return stream;
+  TLocalFile file;
+  if (!file.Open(path)) RaiseIo("Cannot open file", path, file.OpenError());
+  return file.ReadAll();
 }
 
 std::string ReadFileStart(const std::string& path, size_t n) {
@@ -194,9 +190,13 @@ bool TLocalFile::Open(const std::string& path) {
   fFd = -1;
   do fFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   while (fFd < 0 && errno == EINTR);
-  if (fFd < 0) return false;
+  if (fFd < 0) {
+    fOpenError = errno;
+    return false;
+  }
   struct stat st {};
   if (::fstat(fFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    fOpenError = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     ::close(fFd);
     fFd = -1;
     return false;

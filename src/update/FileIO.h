@@ -41,7 +41,8 @@ bool SameFileDate(TDateTime a, TDateTime b);
 // under the exclusive lock, so readers and a process that dies mid-write never leave a partial
 // file behind. A replaced file keeps its permission bits. Raises EInOutError.
 void SaveStreamToFile(const TMemoryStream& stream, const std::string& path);
-// The whole file in a new stream positioned at 0, read under the shared lock. Raises EInOutError.
+// The whole file in a new stream positioned at 0, read under the shared lock (TLocalFile's
+// ReadAll). Raises EInOutError.
 std::unique_ptr<TMemoryStream> LoadFileToStream(const std::string& path);
 // The first n bytes of the file, fewer when it is shorter; no lock. Raises EInOutError.
 std::string ReadFileStart(const std::string& path, size_t n);
@@ -55,8 +56,10 @@ class TLocalFile {
   TLocalFile(const TLocalFile&) = delete;
   TLocalFile& operator=(const TLocalFile&) = delete;
 
-  // False (and nothing open) when the path names no regular file that can be read.
+  // False (and nothing open) when the path names no regular file that can be read; OpenError()
+  // then gives the errno value.
   bool Open(const std::string& path);
+  int OpenError() const { return fOpenError; }
   size_t Size() const { return fSize; }
   TDateTime Date() const { return fDate; }
   // The open file's descriptor, for sending it straight from the page cache.
@@ -69,6 +72,7 @@ class TLocalFile {
   int fFd = -1;
   size_t fSize = 0;
   TDateTime fDate = kNoFileDate;
+  int fOpenError = 0;
   std::string fPath;
 };
 
